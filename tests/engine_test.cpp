@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "reference.h"
+#include "relabel.h"
+
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+const std::uint64_t kCanary = 0x7ff4deadbeef0001ull;  // a NaN no rule could produce
+
+// Runs the engine with canaries on both sides of the result, and checks that
+// they are untouched.
+std::vector<double> relabel(const std::vector<double>& table, const std::vector<double>& list) {
+  std::vector<double> padded(table.size() + 2, fromBits(kCanary));
+  relabelParallel(table.data(), static_cast<int>(table.size()), list.data(),
+                  static_cast<int>(list.size()), padded.data() + 1);
+  EXPECT_EQ(bitsOf(padded.front()), kCanary) << "write before the result";
+  EXPECT_EQ(bitsOf(padded.back()), kCanary) << "write after the result";
+  return std::vector<double>(padded.begin() + 1, padded.end() - 1);
+}
+
+void expectBitsEqual(const std::vector<double>& got, const std::vector<double>& want) {
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < got.size(); ++i)
+    ASSERT_EQ(bitsOf(got[i]), bitsOf(want[i])) << "entry " << i << ": got " << got[i]
+                                               << ", want " << want[i];
+}
+
+TEST(FirstMatchWins, LowestPositionAmongEqualKeys) {
+  EXPECT_EQ(relabel({3.7}, {5, 3.2, 3}), std::vector<double>{2});
+  const std::vector<double> list = {1, 2, 3, 7.5, 5, 6, 8, 9, 7.0, 10};
+  EXPECT_EQ(relabel({7, 7.9, -1, 7.2}, list), (std::vector<double>{4, 4, -1, 4}));
+}
+
+TEST(KeyIgnoresFraction, UnmatchedKeepsFractionAndZeroKeysMeet) {
+  expectBitsEqual(relabel({2.5, -0.7, 0.0, -0.0, 0.99}, {0.4, 7}), {2.5, 1, 1, 1, 1});
+  expectBitsEqual(relabel({-2.5, 1.5}, {-2.9, 2}), {1, 1.5});
+}
+
+TEST(KeyBoundaries, OutOfRangeValuesShareTheLowestKey) {
+  const double lowest = -2147483648.0;
+  const std::vector<double> list = {2147483647.0, -2147483648.0, 1.0};
+  // 2147483647.9 still fits; everything that does not fit, NaN and the
+  // infinities fall to -2^31 together with -2147483648.9 and -2^31 itself.
+  expectBitsEqual(relabel({2147483647.9, 2147483648.0, -2147483648.9, -2147483649.0, lowest, kNaN,
+                           kInf, -kInf, 1e300, -1e300},
+                          list),
+                  {1, 2, 2, 2, 2, 2, 2, 2, 2, 2});
+  // Without -2^31 in the list those entries are copied unchanged.
+  expectBitsEqual(relabel({2147483648.0, kNaN, -kInf}, {2147483647.0}),
+                  {2147483648.0, kNaN, -kInf});
+  // NaN in the list matches out-of-range table entries.
+  EXPECT_EQ(relabel({-3e9}, {5, kNaN}), std::vector<double>{2});
+}
+
+TEST(EmptyList, ResultIsABitCopy) {
+  const std::vector<double> table = {fromBits(0x7ff8000000000123ull), fromBits(0xfff0000000000042ull),
+                                     -0.0, 3.25, -kInf};
+  expectBitsEqual(relabel(table, {}), table);
+}
+
+TEST(SmallTables, EmptyTableAndFewerEntriesThanWorkers) {
+  EXPECT_TRUE(relabel({}, {1, 2}).empty());
+  EXPECT_TRUE(relabel({}, {}).empty());
+  for (int n = 1; n <= numCores + 1; ++n) {
+    std::vector<double> table(n, 2.0);
+    table[0] = 9.5;
+    std::vector<double> want(n, 1.0);
+    want[0] = 9.5;
+    expectBitsEqual(relabel(table, {2}), want);
+  }
+}
+
+TEST(MatchesReference, RandomDataAtAwkwardSizes) {
+  std::mt19937_64 rng(20261208);
+  const std::size_t tableSizes[] = {0, 1, 2, 3, 5, 7, 9, 15, 17, 31, 33, 63, 65, 1001, 4099};
+  const std::size_t listSizes[] = {0, 1, 2, 3, 7, 8, 9, 15, 16, 17, 31, 33, 100, 257};
+  for (std::size_t n : tableSizes) {
+    for (std::size_t count : listSizes) {
+      const int keyRange = 1 + static_cast<int>(rng() % 64);
+      const auto table = randomValues(rng, n, keyRange);
+      const auto list = randomValues(rng, count, keyRange);
+      SCOPED_TRACE(testing::Message() << "n=" << n << " count=" << count);
+      expectBitsEqual(relabel(table, list), referenceRelabel(table, list));
+    }
+  }
+}
+
+TEST(WorkerTeam, NumCoresIsTheProcessorCount) {
+  // MESHLOOKUP_EXPECT_CORES is set where the test runs under a CPU mask.
+  if (const char* expected = std::getenv("MESHLOOKUP_EXPECT_CORES")) {
+    EXPECT_EQ(numCores, std::atoi(expected));
+  }
+  EXPECT_EQ(numCores, omp_get_num_procs());
+  EXPECT_GE(numCores, 1);
+}
+
+// Whatever team the runtime grants (nested regions, thread limits, dynamic
+// teams), every entry is written once and matches the reference.
+TEST(WorkerTeam, EveryEntryWrittenFromInsideAParallelRegion) {
+  std::mt19937_64 rng(7);
+  const auto table = randomValues(rng, 1003, 20);
+  const auto list = randomValues(rng, 29, 20);
+  const auto want = referenceRelabel(table, list);
+  for (int levels : {1, 2}) {
+    const int saved = omp_get_max_active_levels();
+    omp_set_max_active_levels(levels);
+    std::vector<std::vector<double>> got(3, std::vector<double>(table.size(), fromBits(kCanary)));
+#pragma omp parallel for num_threads(3)
+    for (int k = 0; k < 3; ++k)
+      relabelParallel(table.data(), static_cast<int>(table.size()), list.data(),
+                      static_cast<int>(list.size()), got[k].data());
+    omp_set_max_active_levels(saved);
+    for (const auto& g : got) expectBitsEqual(g, want);
+  }
+}
+
+TEST(WorkerTeam, WorkerAloneCoversEverything) {
+  std::mt19937_64 rng(11);
+  const auto table = randomValues(rng, 37, 5);
+  const auto list = randomValues(rng, 6, 5);
+  std::vector<double> got(table.size(), fromBits(kCanary));
+  relabelWorker(table.data(), static_cast<int>(table.size()), list.data(),
+                static_cast<int>(list.size()), got.data());
+  expectBitsEqual(got, referenceRelabel(table, list));
+}
+
+}  // namespace
