@@ -1,0 +1,205 @@
+// The module file as a host uses it: loaded by path through the stand-in host
+// and called through its entry point.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "host.h"
+#include "reference.h"
+
+namespace {
+
+const char* modulePath() {
+  const char* path = std::getenv("MESHLOOKUP_MODULE");
+  return path ? path : MESHLOOKUP_MODULE;
+}
+
+MexFunction module() {
+  static MexFunction entry = hostLoadModule(modulePath());
+  if (!entry) ADD_FAILURE() << hostLastError();
+  return entry;
+}
+
+std::string consoleLine() {
+  return "Renumbering Mesh: running on: " + std::to_string(omp_get_num_procs()) + " cores\n";
+}
+
+// An argument array that frees itself.
+struct Array {
+  mxArray* a;
+  Array(HostClass cls, std::vector<size_t> dims, int flags = 0)
+      : a(hostCreateArray(cls, static_cast<int>(dims.size()), dims.data(), flags)) {}
+  Array(std::vector<size_t> dims, const std::vector<double>& values) : Array(hostDouble, dims) {
+    std::copy(values.begin(), values.end(), mxGetPr(a));
+  }
+  ~Array() { hostDestroyArray(a); }
+  Array(const Array&) = delete;
+  Array& operator=(const Array&) = delete;
+};
+
+struct Outcome {
+  bool failed;
+  std::string error;
+  std::string console;
+  mxArray* result;  // destroyed by the caller; null after an error
+  long arraysCreated;
+};
+
+Outcome call(int nlhs, std::vector<const mxArray*> args) {
+  hostClearConsole();
+  const long before = hostArraysCreated();
+  mxArray* plhs[4] = {};
+  Outcome o;
+  o.failed = hostCall(module(), nlhs, plhs, static_cast<int>(args.size()), args.data()) != 0;
+  o.error = o.failed ? hostLastError() : "";
+  o.console = hostConsole();
+  o.result = plhs[0];
+  for (int k = 1; k < 4; ++k) hostDestroyArray(plhs[k]);
+  o.arraysCreated = hostArraysCreated() - before;
+  return o;
+}
+
+// An error ends the call before anything is created or printed.
+void expectRefused(const Outcome& o, const std::string& message) {
+  EXPECT_TRUE(o.failed);
+  EXPECT_EQ(o.error, message);
+  EXPECT_EQ(o.console, "");
+  EXPECT_EQ(o.result, nullptr);
+  EXPECT_EQ(o.arraysCreated, 0);
+}
+
+std::vector<double> values(const mxArray* a) {
+  const double* p = mxGetPr(a);
+  return std::vector<double>(p, p + mxGetNumberOfElements(a));
+}
+
+const char* kInputError = "Mesh renumbering: wrong no. of input!";
+const char* kOutputError = "Mesh renumbering: wrong no. of output";
+
+TEST(CountErrors, InputCountIsCheckedFirst) {
+  Array t({2, 2}, {1, 2, 3, 4});
+  Array l({1, 2}, {2, 1});
+  for (int nlhs : {0, 1, 2}) {
+    expectRefused(call(nlhs, {}), kInputError);
+    expectRefused(call(nlhs, {t.a}), kInputError);
+    expectRefused(call(nlhs, {t.a, l.a, l.a}), kInputError);
+  }
+  expectRefused(call(0, {t.a, l.a}), kOutputError);
+  expectRefused(call(2, {t.a, l.a}), kOutputError);
+}
+
+TEST(ConsoleLine, ExactlyOncePerAcceptedCallWithTheProcessorCount) {
+  Array t({3, 4}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+  Array l({5, 1}, {12, 1, 5, 5, 9});
+  for (int k = 0; k < 3; ++k) {
+    Outcome o = call(1, {t.a, l.a});
+    EXPECT_EQ(o.console, consoleLine());
+    hostDestroyArray(o.result);
+  }
+}
+
+TEST(Shapes, ResultHasTheTablesRowsAndColumns) {
+  std::mt19937_64 rng(3);
+  const auto table = randomValues(rng, 12, 6);
+  const auto list = randomValues(rng, 5, 6);
+  Array t({3, 4}, table);
+  Array column({5, 1}, list), row({1, 5}, list);
+  Outcome a = call(1, {t.a, column.a}), b = call(1, {t.a, row.a});
+  ASSERT_FALSE(a.failed);
+  ASSERT_FALSE(b.failed);
+  EXPECT_EQ(mxGetM(a.result), 3u);
+  EXPECT_EQ(mxGetN(a.result), 4u);
+  const auto want = referenceRelabel(table, list);
+  for (const auto& got : {values(a.result), values(b.result)})
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(bitsOf(got[i]), bitsOf(want[i])) << i;
+  hostDestroyArray(a.result);
+  hostDestroyArray(b.result);
+
+  Array empty(hostDouble, {0, 5});
+  Outcome e = call(1, {empty.a, column.a});
+  ASSERT_FALSE(e.failed);
+  EXPECT_EQ(mxGetM(e.result), 0u);
+  EXPECT_EQ(mxGetN(e.result), 5u);
+  EXPECT_EQ(e.console, consoleLine());
+  hostDestroyArray(e.result);
+
+  // A 2x3x4 table gives a 2x12 result: the columns are all dimensions after the first.
+  std::vector<double> cube(24);
+  for (int i = 0; i < 24; ++i) cube[i] = i % 7;
+  Array t3({2, 3, 4}, cube);
+  Array l3({1, 3}, {6, 0, 6.5});
+  Outcome c = call(1, {t3.a, l3.a});
+  ASSERT_FALSE(c.failed);
+  EXPECT_EQ(mxGetM(c.result), 2u);
+  EXPECT_EQ(mxGetN(c.result), 12u);
+  EXPECT_EQ(values(c.result), referenceRelabel(cube, {6, 0, 6.5}));
+  hostDestroyArray(c.result);
+}
+
+TEST(BadClasses, EveryArgumentMustBeARealFullDoubleArray) {
+  Array t({2, 2}, {1, 2, 3, 4});
+  Array l({1, 2}, {2, 1});
+  struct Bad {
+    HostClass cls;
+    int flags;
+  };
+  const Bad bad[] = {{hostSingle, 0},  {hostInt32, 0}, {hostLogical, 0},
+                     {hostChar, 0},    {hostCell, 0},  {hostStruct, 0},
+                     {hostDouble, hostSparseFlag}, {hostDouble, hostComplexFlag},
+                     {hostDouble, hostSparseFlag | hostComplexFlag}};
+  for (const Bad& b : bad) {
+    SCOPED_TRACE(testing::Message() << "class " << b.cls << " flags " << b.flags);
+    Array wrong(b.cls, {2, 2}, b.flags);
+    expectRefused(call(1, {wrong.a, l.a}),
+                  "Mesh renumbering: table must be a real full double array");
+    expectRefused(call(1, {t.a, wrong.a}), "Mesh renumbering: list must be a real full double array");
+  }
+}
+
+// These arrays have no data behind them: any read of them faults.
+TEST(SizeLimits, CountsBeyondInt32AreRefusedBeforeAnyRead) {
+  const size_t big = size_t{1} << 31;
+  const size_t cores = static_cast<size_t>(omp_get_num_procs());
+  Array l({1, 2}, {2, 1});
+  Array t({2, 2}, {1, 2, 3, 4});
+  const std::vector<std::vector<size_t>> tooLarge = {
+      {big, 1},      {1, big},          {big + 1, 0},       {size_t{1} << 32, 1},
+      {65536, 32768}, {46341, 46341},   {2, size_t{1} << 30, 1},
+      {1, big - cores + 1}, {size_t{1} << 32 | 3, size_t{1} << 32 | 2}};
+  for (const auto& dims : tooLarge) {
+    Array huge(hostDouble, dims);
+    if (mxGetNumberOfElements(huge.a) > 0) {
+      ASSERT_EQ(mxGetPr(huge.a), nullptr);
+    }
+    expectRefused(call(1, {huge.a, l.a}), "Mesh renumbering: table too large");
+  }
+  for (const auto& dims : std::vector<std::vector<size_t>>{
+           {big, 1}, {1, big}, {size_t{1} << 32, 1}, {65536, 32768}, {1, 1, big}}) {
+    Array huge(hostDouble, dims);
+    expectRefused(call(1, {t.a, huge.a}), "Mesh renumbering: list too large");
+  }
+}
+
+TEST(Recovery, ValidCallAfterErrorsAndNoArrayLeaks) {
+  Array t({1, 3}, {5, 6, 7});
+  Array l({1, 2}, {7, 5});
+  Array cell(hostCell, {1, 1});
+  const long alive = hostArraysAlive();
+  for (int k = 0; k < 20; ++k) {
+    call(1, {t.a});
+    call(0, {t.a, l.a});
+    call(1, {cell.a, l.a});
+  }
+  EXPECT_EQ(hostArraysAlive(), alive);
+  Outcome o = call(1, {t.a, l.a});
+  ASSERT_FALSE(o.failed);
+  EXPECT_EQ(values(o.result), (std::vector<double>{2, 6, 1}));
+  EXPECT_EQ(o.console, consoleLine());
+  hostDestroyArray(o.result);
+  EXPECT_EQ(hostArraysAlive(), alive);
+}
+
+}  // namespace
