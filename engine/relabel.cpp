@@ -3,9 +3,7 @@
 #include <omp.h>
 
 #include <cstdint>
-#include <cstring>
 
-#include "key.h"
 #include "scan.h"
 
 int numCores = omp_get_num_procs();
@@ -14,6 +12,7 @@ void relabelWorker(const double* table, int n, const double* list, int count, do
   const int t = omp_get_thread_num();
   if (t >= n) return;
   const int granted = omp_get_num_threads();
+  const RelabelShare share = shareFor(count);
   // numCores is at least 1 once loaded; a call before the static initializer
   // has run (another initializer) must still terminate, with a step of 1.
   const std::int64_t step = numCores > 0 ? numCores : 1;
@@ -21,19 +20,31 @@ void relabelWorker(const double* table, int n, const double* list, int count, do
   // per worker. A smaller team deals the shares out cyclically again, so the
   // entries of workers that never started are still written exactly once.
   // 64-bit indices: i + step may pass INT32_MAX when n is close to it.
-  for (std::int64_t s = t; s < step && s < n; s += granted) {
-    for (std::int64_t i = s; i < n; i += step) {
-      std::memcpy(&result[i], &table[i], sizeof(double));
-      const int pos = relabelFirstMatch(relabelKey(table[i]), list, count);
-      if (pos >= 0) result[i] = static_cast<double>(pos) + 1.0;
-    }
-  }
+  for (std::int64_t s = t; s < step && s < n; s += granted)
+    share(table, s, n, step, list, count, result);
 }
 
+#ifdef RELABEL_LIBOMP
+// LLVM's runtime keeps a finished team's workers spinning for its block time
+// (200 ms by default): a core burnt after every call. With a block time of 0
+// they sleep at once, and a call after a pause wakes them in tens of
+// microseconds. The setting belongs to the calling thread, so it is set for
+// this call's region only and restored before returning to the host.
+extern "C" int kmp_get_blocktime(void);
+extern "C" void kmp_set_blocktime(int milliseconds);
+#endif
+
 void relabelParallel(const double* table, int n, const double* list, int count, double* result) {
+#ifdef RELABEL_LIBOMP
+  const int savedBlocktime = kmp_get_blocktime();
+  kmp_set_blocktime(0);
+#endif
   // A team is started for every call, also for n == 0; the team size is
   // requested explicitly so the runtime's default (OMP_NUM_THREADS) plays no part.
 #pragma omp parallel num_threads(numCores > 0 ? numCores : 1) default(none) \
     shared(table, n, list, count, result)
   relabelWorker(table, n, list, count, result);
+#ifdef RELABEL_LIBOMP
+  kmp_set_blocktime(savedBlocktime);
+#endif
 }

@@ -37,4 +37,4 @@ quietly() {
   fi
 }
 
-base_packages=(cmake make g++ libgtest-dev libbenchmark-dev octave liboctave-dev)
+base_packages=(cmake make g++ clang libomp-dev libgtest-dev libbenchmark-dev octave liboctave-dev)

@@ -61,11 +61,12 @@ MexFunction hostLoadModule(const char* path) {
 #ifdef _WIN32
   HMODULE module = LoadLibraryA(path);
   if (!module) {
-    lastError = std::string("cannot load ") + path + " (error " + std::to_string(GetLastError()) + ")";
+    lastError =
+        std::string("cannot load ") + path + " (error " + std::to_string(GetLastError()) + ")";
     return nullptr;
   }
-  MexFunction entry = reinterpret_cast<MexFunction>(
-      reinterpret_cast<void*>(GetProcAddress(module, "mexFunction")));
+  MexFunction entry =
+      reinterpret_cast<MexFunction>(reinterpret_cast<void*>(GetProcAddress(module, "mexFunction")));
 #else
   void* module = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (!module) {
@@ -98,9 +99,17 @@ int hostCall(MexFunction function, int nlhs, mxArray* plhs[], int nrhs, const mx
   return 1;
 }
 
-const char* hostLastError(void) { return lastError.c_str(); }
-const char* hostConsole(void) { return console.c_str(); }
-void hostClearConsole(void) { console.clear(); }
-void hostSetEcho(int on) { echo = on != 0; }
+const char* hostLastError(void) {
+  return lastError.c_str();
+}
+const char* hostConsole(void) {
+  return console.c_str();
+}
+void hostClearConsole(void) {
+  console.clear();
+}
+void hostSetEcho(int on) {
+  echo = on != 0;
+}
 
 }  // extern "C"

@@ -38,8 +38,9 @@ mxArray* parseMatrix(const std::string& text) {
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: %s MODULE TABLE LIST\n  e.g. %s meshLookup.mexa64 \"7 9; 9 8\" \"8 9 7\"\n",
-                 argv[0], argv[0]);
+    std::fprintf(
+        stderr, "usage: %s MODULE TABLE LIST\n  e.g. %s meshLookup.mexa64 \"7 9; 9 8\" \"8 9 7\"\n",
+        argv[0], argv[0]);
     return 2;
   }
   MexFunction entry = hostLoadModule(argv[1]);

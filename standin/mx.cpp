@@ -23,13 +23,19 @@ constexpr std::uint64_t kMaxDataBytes = std::uint64_t{1} << 30;
 
 size_t elementSize(HostClass cls) {
   switch (cls) {
-    case hostDouble: return sizeof(double);
-    case hostSingle: return sizeof(float);
-    case hostInt32: return sizeof(std::int32_t);
-    case hostLogical: return 1;
-    case hostChar: return 2;
+    case hostDouble:
+      return sizeof(double);
+    case hostSingle:
+      return sizeof(float);
+    case hostInt32:
+      return sizeof(std::int32_t);
+    case hostLogical:
+      return 1;
+    case hostChar:
+      return 2;
     case hostCell:
-    case hostStruct: return sizeof(void*);
+    case hostStruct:
+      return sizeof(void*);
   }
   return 1;
 }
@@ -77,15 +83,23 @@ void hostDestroyArray(mxArray* array) {
   --alive;
 }
 
-long hostArraysCreated(void) { return created.load(); }
-long hostArraysAlive(void) { return alive.load(); }
+long hostArraysCreated(void) {
+  return created.load();
+}
+long hostArraysAlive(void) {
+  return alive.load();
+}
 
 double* mxGetPr(const mxArray* array) {
   return array->cls == hostDouble ? static_cast<double*>(array->data) : nullptr;
 }
 
-size_t mxGetM(const mxArray* array) { return array->dims[0]; }
-size_t mxGetN(const mxArray* array) { return elementCount(array->ndims, array->dims, 1); }
+size_t mxGetM(const mxArray* array) {
+  return array->dims[0];
+}
+size_t mxGetN(const mxArray* array) {
+  return elementCount(array->ndims, array->dims, 1);
+}
 size_t mxGetNumberOfElements(const mxArray* array) {
   return elementCount(array->ndims, array->dims, 0);
 }
@@ -95,8 +109,14 @@ mxArray* mxCreateDoubleMatrix_730(mwSize m, mwSize n, mxComplexity complexity) {
   return hostCreateArray(hostDouble, 2, dims, complexity == mxCOMPLEX ? hostComplexFlag : 0);
 }
 
-bool mxIsDouble(const mxArray* array) { return array->cls == hostDouble; }
-bool mxIsComplex(const mxArray* array) { return (array->flags & hostComplexFlag) != 0; }
-bool mxIsSparse(const mxArray* array) { return (array->flags & hostSparseFlag) != 0; }
+bool mxIsDouble(const mxArray* array) {
+  return array->cls == hostDouble;
+}
+bool mxIsComplex(const mxArray* array) {
+  return (array->flags & hostComplexFlag) != 0;
+}
+bool mxIsSparse(const mxArray* array) {
+  return (array->flags & hostSparseFlag) != 0;
+}
 
 }  // extern "C"

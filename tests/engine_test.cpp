@@ -7,6 +7,7 @@
 
 #include "reference.h"
 #include "relabel.h"
+#include "scan.h"
 
 namespace {
 
@@ -28,8 +29,8 @@ std::vector<double> relabel(const std::vector<double>& table, const std::vector<
 void expectBitsEqual(const std::vector<double>& got, const std::vector<double>& want) {
   ASSERT_EQ(got.size(), want.size());
   for (std::size_t i = 0; i < got.size(); ++i)
-    ASSERT_EQ(bitsOf(got[i]), bitsOf(want[i])) << "entry " << i << ": got " << got[i]
-                                               << ", want " << want[i];
+    ASSERT_EQ(bitsOf(got[i]), bitsOf(want[i]))
+        << "entry " << i << ": got " << got[i] << ", want " << want[i];
 }
 
 TEST(FirstMatchWins, LowestPositionAmongEqualKeys) {
@@ -60,8 +61,8 @@ TEST(KeyBoundaries, OutOfRangeValuesShareTheLowestKey) {
 }
 
 TEST(EmptyList, ResultIsABitCopy) {
-  const std::vector<double> table = {fromBits(0x7ff8000000000123ull), fromBits(0xfff0000000000042ull),
-                                     -0.0, 3.25, -kInf};
+  const std::vector<double> table = {fromBits(0x7ff8000000000123ull),
+                                     fromBits(0xfff0000000000042ull), -0.0, 3.25, -kInf};
   expectBitsEqual(relabel(table, {}), table);
 }
 
@@ -77,17 +78,80 @@ TEST(SmallTables, EmptyTableAndFewerEntriesThanWorkers) {
   }
 }
 
+// Every scan path this processor can run, each forced in turn; the widest is
+// left in use afterwards.
+std::vector<ScanPath> runnablePaths() {
+  std::vector<ScanPath> paths;
+  for (ScanPath p : {ScanPath::scalar, ScanPath::avx2, ScanPath::avx512})
+    if (scanPathSupported(p)) paths.push_back(p);
+  return paths;
+}
+
+struct ForcedPath {
+  ScanPath saved = scanPathInUse();
+  explicit ForcedPath(ScanPath p) { EXPECT_TRUE(useScanPath(p)); }
+  ~ForcedPath() { useScanPath(saved); }
+};
+
+TEST(ScanPaths, FirstMatchAtEveryPositionAndTail) {
+  // One matching entry (or two, the second later) at every position of lists
+  // of every length around the block and group sizes; the entries around the
+  // list are matches too, so a read past either end would show.
+  std::vector<double> buffer(200, 5.5);
+  for (ScanPath path : runnablePaths()) {
+    ForcedPath forced(path);
+    for (int count = 0; count <= 70; ++count) {
+      double* list = buffer.data() + 64;
+      for (int k = 0; k < count; ++k) list[k] = -7.0 - k;  // keys -7, -8, ...
+      EXPECT_EQ(scanFor(count)(5, list, count), -1) << scanPathName(path) << " count " << count;
+      for (int pos = 0; pos < count; ++pos) {
+        const double saved = list[pos];
+        list[pos] = 5.9;
+        if (pos + 3 < count) list[pos + 3] = 5.0;
+        ASSERT_EQ(scanFor(count)(5, list, count), pos) << scanPathName(path) << " count " << count;
+        list[pos] = saved;
+        if (pos + 3 < count) list[pos + 3] = -7.0 - (pos + 3);
+      }
+      // Zeros outside the list must not match key 0 in a partial block.
+      std::fill(buffer.begin(), buffer.end(), 0.0);
+      for (int k = 0; k < count; ++k) list[k] = 1.0 + k;
+      EXPECT_EQ(scanFor(count)(0, list, count), -1) << scanPathName(path) << " count " << count;
+      std::fill(buffer.begin(), buffer.end(), 5.5);
+    }
+  }
+}
+
+TEST(ScanPaths, KeyBoundariesOnEveryPath) {
+  const double values[] = {2147483647.9, 2147483648.0, -2147483648.9, -2147483649.0, kNaN,
+                           kInf,         -kInf,        1e300,         -0.0,          -0.999,
+                           0.999,        4.9e-324,     -1.5,          1.5,           2147483647.0};
+  for (ScanPath path : runnablePaths()) {
+    ForcedPath forced(path);
+    for (double v : values) {
+      // The value sits behind 40 non-matching entries so every path vectorizes it.
+      std::vector<double> list(48, 1000.0);
+      list[41] = v;
+      const std::int32_t key = referenceKey(v);
+      EXPECT_EQ(scanFor(48)(key, list.data(), 48), 41) << scanPathName(path) << " " << v;
+    }
+  }
+}
+
 TEST(MatchesReference, RandomDataAtAwkwardSizes) {
-  std::mt19937_64 rng(20261208);
-  const std::size_t tableSizes[] = {0, 1, 2, 3, 5, 7, 9, 15, 17, 31, 33, 63, 65, 1001, 4099};
-  const std::size_t listSizes[] = {0, 1, 2, 3, 7, 8, 9, 15, 16, 17, 31, 33, 100, 257};
-  for (std::size_t n : tableSizes) {
-    for (std::size_t count : listSizes) {
-      const int keyRange = 1 + static_cast<int>(rng() % 64);
-      const auto table = randomValues(rng, n, keyRange);
-      const auto list = randomValues(rng, count, keyRange);
-      SCOPED_TRACE(testing::Message() << "n=" << n << " count=" << count);
-      expectBitsEqual(relabel(table, list), referenceRelabel(table, list));
+  for (ScanPath path : runnablePaths()) {
+    ForcedPath forced(path);
+    SCOPED_TRACE(scanPathName(path));
+    std::mt19937_64 rng(20261208);
+    const std::size_t tableSizes[] = {0, 1, 2, 3, 5, 7, 9, 15, 17, 31, 33, 63, 65, 1001, 4099};
+    const std::size_t listSizes[] = {0, 1, 2, 3, 7, 8, 9, 15, 16, 17, 31, 33, 100, 257};
+    for (std::size_t n : tableSizes) {
+      for (std::size_t count : listSizes) {
+        const int keyRange = 1 + static_cast<int>(rng() % 64);
+        const auto table = randomValues(rng, n, keyRange);
+        const auto list = randomValues(rng, count, keyRange);
+        SCOPED_TRACE(testing::Message() << "n=" << n << " count=" << count);
+        expectBitsEqual(relabel(table, list), referenceRelabel(table, list));
+      }
     }
   }
 }

@@ -146,16 +146,22 @@ TEST(BadClasses, EveryArgumentMustBeARealFullDoubleArray) {
     HostClass cls;
     int flags;
   };
-  const Bad bad[] = {{hostSingle, 0},  {hostInt32, 0}, {hostLogical, 0},
-                     {hostChar, 0},    {hostCell, 0},  {hostStruct, 0},
-                     {hostDouble, hostSparseFlag}, {hostDouble, hostComplexFlag},
+  const Bad bad[] = {{hostSingle, 0},
+                     {hostInt32, 0},
+                     {hostLogical, 0},
+                     {hostChar, 0},
+                     {hostCell, 0},
+                     {hostStruct, 0},
+                     {hostDouble, hostSparseFlag},
+                     {hostDouble, hostComplexFlag},
                      {hostDouble, hostSparseFlag | hostComplexFlag}};
   for (const Bad& b : bad) {
     SCOPED_TRACE(testing::Message() << "class " << b.cls << " flags " << b.flags);
     Array wrong(b.cls, {2, 2}, b.flags);
     expectRefused(call(1, {wrong.a, l.a}),
                   "Mesh renumbering: table must be a real full double array");
-    expectRefused(call(1, {t.a, wrong.a}), "Mesh renumbering: list must be a real full double array");
+    expectRefused(call(1, {t.a, wrong.a}),
+                  "Mesh renumbering: list must be a real full double array");
   }
 }
 
@@ -165,10 +171,15 @@ TEST(SizeLimits, CountsBeyondInt32AreRefusedBeforeAnyRead) {
   const size_t cores = static_cast<size_t>(omp_get_num_procs());
   Array l({1, 2}, {2, 1});
   Array t({2, 2}, {1, 2, 3, 4});
-  const std::vector<std::vector<size_t>> tooLarge = {
-      {big, 1},      {1, big},          {big + 1, 0},       {size_t{1} << 32, 1},
-      {65536, 32768}, {46341, 46341},   {2, size_t{1} << 30, 1},
-      {1, big - cores + 1}, {size_t{1} << 32 | 3, size_t{1} << 32 | 2}};
+  const std::vector<std::vector<size_t>> tooLarge = {{big, 1},
+                                                     {1, big},
+                                                     {big + 1, 0},
+                                                     {size_t{1} << 32, 1},
+                                                     {65536, 32768},
+                                                     {46341, 46341},
+                                                     {2, size_t{1} << 30, 1},
+                                                     {1, big - cores + 1},
+                                                     {size_t{1} << 32 | 3, size_t{1} << 32 | 2}};
   for (const auto& dims : tooLarge) {
     Array huge(hostDouble, dims);
     if (mxGetNumberOfElements(huge.a) > 0) {

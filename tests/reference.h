@@ -49,10 +49,21 @@ inline double randomValue(std::mt19937_64& rng, int keyRange) {
   std::uniform_int_distribution<int> kind(0, 19);
   std::uniform_int_distribution<int> key(-keyRange, keyRange);
   std::uniform_real_distribution<double> frac(-0.999, 0.999);
-  static const double special[] = {
-      std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-      -0.0, 0.0, 2147483647.9, 2147483648.0, -2147483648.9, -2147483649.0, -2147483648.0,
-      2147483647.0, 1e300, -1e300, 4.9e-324, -4.9e-324, 9007199254740993.0};
+  static const double special[] = {std::numeric_limits<double>::infinity(),
+                                   -std::numeric_limits<double>::infinity(),
+                                   -0.0,
+                                   0.0,
+                                   2147483647.9,
+                                   2147483648.0,
+                                   -2147483648.9,
+                                   -2147483649.0,
+                                   -2147483648.0,
+                                   2147483647.0,
+                                   1e300,
+                                   -1e300,
+                                   4.9e-324,
+                                   -4.9e-324,
+                                   9007199254740993.0};
   switch (kind(rng)) {
     case 0:  // quiet or signalling NaN with a random payload, either sign
       return fromBits(0x7ff0000000000000ull | (rng() & 0x800fffffffffffffull) | 1u);

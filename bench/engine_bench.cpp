@@ -1,0 +1,210 @@
+// Engine throughput and per-call cost. Rates are key comparisons per second:
+// for an entry whose first match is at list position p the scan compares p + 1
+// keys. Every case is also run with the plain scalar scan on one thread, and
+// the summary gives each rate as a multiple of that reference from this run.
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <numeric>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "relabel.h"
+#include "scan.h"
+
+namespace {
+
+struct Case {
+  int n;
+  int count;
+  std::vector<double> table, list, result;
+  double comparisons = 0;  // per call
+};
+
+// A list of distinct keys in random order, and a table whose every entry
+// matches one of them at a random position.
+Case makeCase(int n, int count) {
+  Case c{n, count, {}, {}, std::vector<double>(n)};
+  std::mt19937_64 rng(static_cast<unsigned>(n) * 31u + static_cast<unsigned>(count));
+  std::uniform_real_distribution<double> frac(0.0, 0.9);
+  std::vector<int> keys(count);
+  std::iota(keys.begin(), keys.end(), 1000);
+  std::shuffle(keys.begin(), keys.end(), rng);
+  for (int k : keys) c.list.push_back(k + frac(rng));
+  std::uniform_int_distribution<int> pick(0, count - 1);
+  for (int i = 0; i < n; ++i) {
+    const int p = pick(rng);
+    c.table.push_back(keys[p] + frac(rng));
+    c.comparisons += p + 1;
+  }
+  return c;
+}
+
+Case& cases(int index) {
+  static std::vector<Case> all = {makeCase(1000000, 16), makeCase(100000, 1000),
+                                  makeCase(10000, 100000), makeCase(400000, 20000)};
+  return all[index];
+}
+
+enum Mode { reference, oneWorker, fullTeam };
+const char* modeName[] = {"reference", "one worker", "full team"};
+
+void run(Case& c, Mode mode) {
+  if (mode == fullTeam)
+    relabelParallel(c.table.data(), c.n, c.list.data(), c.count, c.result.data());
+  else  // outside a parallel region a worker is a team of one and does every entry
+    relabelWorker(c.table.data(), c.n, c.list.data(), c.count, c.result.data());
+}
+
+void BM_Relabel(benchmark::State& state) {
+  Case& c = cases(static_cast<int>(state.range(0)));
+  const Mode mode = static_cast<Mode>(state.range(1));
+  const ScanPath widest = scanPathInUse();
+  if (mode == reference) useScanPath(ScanPath::scalar);
+  for (auto _ : state) {
+    run(c, mode);
+    benchmark::DoNotOptimize(c.result.data());
+  }
+  useScanPath(widest);
+  state.counters["cmp/s"] =
+      benchmark::Counter(c.comparisons, benchmark::Counter::kIsIterationInvariantRate);
+  state.SetLabel(std::string(modeName[mode]) + ", n=" + std::to_string(c.n) +
+                 " count=" + std::to_string(c.count) +
+                 (mode == reference ? " scalar" : std::string(" ") + scanPathName(widest)));
+}
+
+double processCpuSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec + 1e-9 * t.tv_nsec;
+}
+
+// One call of a small table; range(1) is the pause before each call in ms.
+// Reports the median call time, and the CPU time the process burns in the
+// second after the last call returns (workers left spinning would show here).
+void BM_Call(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int pauseMs = static_cast<int>(state.range(1));
+  std::vector<double> table(n, 3.5), list = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, result(n);
+  std::vector<double> times;
+  for (auto _ : state) {
+    if (pauseMs) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+    const auto start = std::chrono::steady_clock::now();
+    relabelParallel(table.data(), n, list.data(), 10, result.data());
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    state.SetIterationTime(took.count());
+    times.push_back(took.count());
+  }
+  std::sort(times.begin(), times.end());
+  state.counters["median_us"] = 1e6 * times[times.size() / 2];
+  const double before = processCpuSeconds();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  state.counters["cpu_ms_next_1s"] = 1e3 * (processCpuSeconds() - before);
+  state.SetLabel("n=" + std::to_string(n) +
+                 (pauseMs ? " after " + std::to_string(pauseMs) + " ms idle" : " back to back"));
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// The ceiling for this rule on one core: independent 8-lane truncating
+// conversions (vcvttpd2dq), nothing else. Every comparison needs one converted
+// lane.
+__attribute__((target("avx512f"))) void BM_ConversionCeiling(benchmark::State& state) {
+  if (!scanPathSupported(ScanPath::avx512)) {
+    state.SkipWithError("no AVX-512");
+    return;
+  }
+  const __m512d a = _mm512_set1_pd(1.5), b = _mm512_set1_pd(2.5);
+  const __m512d c = _mm512_set1_pd(3.5), d = _mm512_set1_pd(4.5);
+  const long rounds = 1 << 20;
+  for (auto _ : state) {
+    for (long i = 0; i < rounds; ++i) {
+      __m256i w, x, y, z;
+      asm volatile(
+          "vcvttpd2dq %4, %0\n\tvcvttpd2dq %5, %1\n\tvcvttpd2dq %6, %2\n\tvcvttpd2dq %7, %3"
+          : "=v"(w), "=v"(x), "=v"(y), "=v"(z)
+          : "v"(a), "v"(b), "v"(c), "v"(d));
+      asm volatile("" ::"v"(w), "v"(x), "v"(y), "v"(z));
+    }
+  }
+  state.counters["conv/s"] =
+      benchmark::Counter(32.0 * rounds, benchmark::Counter::kIsIterationInvariantRate);
+  state.SetLabel("one core, 8-lane vcvttpd2dq");
+}
+BENCHMARK(BM_ConversionCeiling)->Unit(benchmark::kMillisecond)->MinTime(0.3);
+#endif
+
+// Collects the comparison rates so that the summary can put them side by side.
+class SummaryReporter : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::pair<int, int>, double> rate;  // (case, mode) -> cmp/s
+  double conversionCeiling = 0;                // per core
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& r : runs) {
+      auto ceiling = r.counters.find("conv/s");
+      if (ceiling != r.counters.end()) conversionCeiling = ceiling->second.value;
+      auto it = r.counters.find("cmp/s");
+      if (it == r.counters.end()) continue;
+      int index = 0, mode = 0;
+      if (std::sscanf(r.run_name.args.c_str(), "%d/%d", &index, &mode) == 2)
+        rate[{index, mode}] = it->second.value;
+    }
+  }
+};
+
+}  // namespace
+
+BENCHMARK(BM_Relabel)
+    ->ArgsProduct({{0, 1, 2, 3}, {reference, oneWorker, fullTeam}})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.3)
+    ->UseRealTime();
+BENCHMARK(BM_Call)->Args({0, 0})->Args({10, 0})->Iterations(20000)->UseManualTime()->Unit(
+    benchmark::kMicrosecond);
+BENCHMARK(BM_Call)->Args({0, 20})->Args({10, 20})->Iterations(100)->UseManualTime()->Unit(
+    benchmark::kMicrosecond);
+
+// Hosts such as Octave already have GCC's OpenMP runtime loaded, with its own
+// worker pool, when they call the module; so does this process.
+void loadHostRuntime() {
+  void* gomp = dlopen("libgomp.so.1", RTLD_NOW | RTLD_GLOBAL);
+  using Parallel = void (*)(void (*)(void*), void*, unsigned, unsigned);
+  auto parallel = gomp ? reinterpret_cast<Parallel>(dlsym(gomp, "GOMP_parallel")) : nullptr;
+  if (parallel) parallel([](void*) {}, nullptr, 0, 0);
+  std::printf("host runtime: libgomp %s\n", parallel ? "loaded and started" : "not available");
+}
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  loadHostRuntime();
+  std::printf("workers: %d, widest scan: %s\n", numCores, scanPathName(scanPathInUse()));
+  SummaryReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\n%9s %7s %14s %14s %14s %9s %9s %11s\n", "n", "count", "reference/s",
+              "one worker/s", "full team/s", "1w / ref", "team/ref", "team / 1w");
+  for (int i = 0; i < 4; ++i) {
+    auto r = [&](int mode) {
+      auto it = reporter.rate.find({i, mode});
+      return it == reporter.rate.end() ? 0.0 : it->second;
+    };
+    if (r(reference) == 0 || r(oneWorker) == 0) continue;
+    std::printf("%9d %7d %14.3g %14.3g %14.3g %8.1fx %8.1fx %10.2fx\n", cases(i).n, cases(i).count,
+                r(reference), r(oneWorker), r(fullTeam), r(oneWorker) / r(reference),
+                r(fullTeam) / r(reference), r(fullTeam) / r(oneWorker));
+  }
+  if (reporter.conversionCeiling > 0)
+    std::printf("conversion ceiling: %.3g/s per core, %.3g/s for %d cores\n",
+                reporter.conversionCeiling, reporter.conversionCeiling * numCores, numCores);
+  benchmark::Shutdown();
+}
