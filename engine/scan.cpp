@@ -67,22 +67,26 @@ RELABEL_AVX512 int scanAvx512(std::int32_t key, const double* list, int count) {
       return j + __builtin_ctzll(m);
     }
   }
-  for (; j + 16 <= count; j += 16) {
-    const std::uint32_t m = _mm512_cmpeq_epi32_mask(keys16(list + j), k);
-    if (m) return j + __builtin_ctz(m);
-  }
-  // Fewer than 16 left. Masked-off lanes are neither loaded (so nothing past
-  // count is touched) nor compared (their zeros would otherwise match key 0).
-  if (j < count) {
-    const std::uint32_t lanes = (1u << (count - j)) - 1;
-    const __mmask8 low = static_cast<__mmask8>(lanes), high = static_cast<__mmask8>(lanes >> 8);
+  // Fewer than 64 left: up to four chunks of 16 whose masks are gathered
+  // without an early exit, so the branches depend only on count and a short
+  // list costs no mispredicted exit. Masked-off lanes are neither loaded (so
+  // nothing past count is touched) nor compared (their zeros would otherwise
+  // match key 0).
+  std::uint64_t m = 0;
+  int b = 0;
+  for (; j + 16 * b + 16 <= count; ++b)
+    m |= std::uint64_t{_mm512_cmpeq_epi32_mask(keys16(list + j + 16 * b), k)} << (16 * b);
+  if (j + 16 * b < count) {
+    const std::uint32_t lanes = (1u << (count - j - 16 * b)) - 1;
+    const double* p = list + j + 16 * b;
     const __m512i keys = _mm512_inserti64x4(
-        _mm512_castsi256_si512(_mm512_cvttpd_epi32(_mm512_maskz_loadu_pd(low, list + j))),
-        _mm512_cvttpd_epi32(_mm512_maskz_loadu_pd(high, list + j + 8)), 1);
-    const std::uint32_t m = _mm512_mask_cmpeq_epi32_mask(static_cast<__mmask16>(lanes), keys, k);
-    if (m) return j + __builtin_ctz(m);
+        _mm512_castsi256_si512(
+            _mm512_cvttpd_epi32(_mm512_maskz_loadu_pd(static_cast<__mmask8>(lanes), p))),
+        _mm512_cvttpd_epi32(_mm512_maskz_loadu_pd(static_cast<__mmask8>(lanes >> 8), p + 8)), 1);
+    m |= std::uint64_t{_mm512_mask_cmpeq_epi32_mask(static_cast<__mmask16>(lanes), keys, k)}
+         << (16 * b);
   }
-  return -1;
+  return m ? j + __builtin_ctzll(m) : -1;
 }
 
 __attribute__((target("avx512f,avx512vl"))) void shareAvx512(const double* table,
@@ -142,8 +146,11 @@ ScanPath widestSupported() {
 
 ScanPath current = widestSupported();
 
-// Below one vector block the scalar loop is at least as fast.
-constexpr int kVectorMinimum = 8;
+// Lists shorter than this go to the scalar loop, which wins for a single entry
+// (nothing to mispredict). The AVX-512 scan handles any length with masked
+// loads; the AVX2 one needs a whole block of 4 to gain.
+constexpr int kAvx512Minimum = 2;
+constexpr int kAvx2Minimum = 4;
 
 }  // namespace
 
@@ -188,8 +195,8 @@ const char* scanPathName(ScanPath path) {
 
 RelabelScan scanFor(int count) {
 #ifdef RELABEL_X86_VECTOR
-  if (count >= kVectorMinimum && current == ScanPath::avx512) return scanAvx512Call;
-  if (count >= kVectorMinimum && current == ScanPath::avx2) return scanAvx2Call;
+  if (count >= kAvx512Minimum && current == ScanPath::avx512) return scanAvx512Call;
+  if (count >= kAvx2Minimum && current == ScanPath::avx2) return scanAvx2Call;
 #else
   (void)count;
 #endif
@@ -198,8 +205,8 @@ RelabelScan scanFor(int count) {
 
 RelabelShare shareFor(int count) {
 #ifdef RELABEL_X86_VECTOR
-  if (count >= kVectorMinimum && current == ScanPath::avx512) return shareAvx512;
-  if (count >= kVectorMinimum && current == ScanPath::avx2) return shareAvx2;
+  if (count >= kAvx512Minimum && current == ScanPath::avx512) return shareAvx512;
+  if (count >= kAvx2Minimum && current == ScanPath::avx2) return shareAvx2;
 #else
   (void)count;
 #endif

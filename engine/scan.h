@@ -26,7 +26,7 @@ ScanPath scanPathInUse();
 bool useScanPath(ScanPath path);
 const char* scanPathName(ScanPath path);
 
-// What the path in use runs for a list of `count` entries: lists shorter than
-// one vector block use the scalar loop on every path.
+// What the path in use runs for a list of `count` entries: lists too short for
+// a path's vectors use the scalar loop.
 RelabelScan scanFor(int count);
 RelabelShare shareFor(int count);
