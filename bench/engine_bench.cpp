@@ -146,6 +146,7 @@ BENCHMARK(BM_ConversionCeiling)->Unit(benchmark::kMillisecond)->MinTime(0.3);
 // Collects the comparison rates so that the summary can put them side by side.
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
+  SummaryReporter() : ConsoleReporter(OO_Tabular) {}
   std::map<std::pair<int, int>, double> rate;  // (case, mode) -> cmp/s
   double conversionCeiling = 0;                // per core
 

@@ -24,27 +24,31 @@ void relabelWorker(const double* table, int n, const double* list, int count, do
     share(table, s, n, step, list, count, result);
 }
 
-#ifdef RELABEL_LIBOMP
-// LLVM's runtime keeps a finished team's workers spinning for its block time
-// (200 ms by default): a core burnt after every call. With a block time of 0
-// they sleep at once, and a call after a pause wakes them in tens of
-// microseconds. The setting belongs to the calling thread, so it is set for
-// this call's region only and restored before returning to the host.
-extern "C" int kmp_get_blocktime(void);
-extern "C" void kmp_set_blocktime(int milliseconds);
+#if defined(__GNUC__) && !defined(_WIN32)
+// LLVM's runtime (libomp, and Intel's, which shares its interface) keeps a
+// finished team's workers spinning for its block time, 200 ms by default: a
+// core burnt after every call. With a block time of 0 they sleep at once, and
+// a call after a pause wakes them in tens of microseconds. The setting belongs
+// to the calling thread, so it is set for this call's region only and restored
+// before returning to the host. The declarations are weak: with GCC's runtime
+// they stay null and nothing is changed.
+#define RELABEL_BLOCKTIME 1
+extern "C" int kmp_get_blocktime(void) __attribute__((weak));
+extern "C" void kmp_set_blocktime(int milliseconds) __attribute__((weak));
 #endif
 
 void relabelParallel(const double* table, int n, const double* list, int count, double* result) {
-#ifdef RELABEL_LIBOMP
-  const int savedBlocktime = kmp_get_blocktime();
-  kmp_set_blocktime(0);
+#ifdef RELABEL_BLOCKTIME
+  const bool blocktime = kmp_get_blocktime && kmp_set_blocktime;
+  const int savedBlocktime = blocktime ? kmp_get_blocktime() : 0;
+  if (blocktime) kmp_set_blocktime(0);
 #endif
   // A team is started for every call, also for n == 0; the team size is
   // requested explicitly so the runtime's default (OMP_NUM_THREADS) plays no part.
 #pragma omp parallel num_threads(numCores > 0 ? numCores : 1) default(none) \
     shared(table, n, list, count, result)
   relabelWorker(table, n, list, count, result);
-#ifdef RELABEL_LIBOMP
-  kmp_set_blocktime(savedBlocktime);
+#ifdef RELABEL_BLOCKTIME
+  if (blocktime) kmp_set_blocktime(savedBlocktime);
 #endif
 }

@@ -185,6 +185,26 @@ TEST(WorkerTeam, EveryEntryWrittenFromInsideAParallelRegion) {
   }
 }
 
+extern "C" int kmp_get_blocktime(void) __attribute__((weak));
+extern "C" void kmp_set_blocktime(int milliseconds) __attribute__((weak));
+
+// The host's runtime settings are the host's: a call may change nothing that
+// is still in force when it returns.
+TEST(WorkerTeam, CallsLeaveTheRuntimeSettingsAsTheyWere) {
+  const int maxThreads = omp_get_max_threads(), dynamic = omp_get_dynamic();
+  const bool blocktime = kmp_get_blocktime && kmp_set_blocktime;
+  const int savedBlocktime = blocktime ? kmp_get_blocktime() : 0;
+  if (blocktime) kmp_set_blocktime(37);
+  relabel({1, 2, 3}, {3, 2});
+  relabel({}, {});
+  EXPECT_EQ(omp_get_max_threads(), maxThreads);
+  EXPECT_EQ(omp_get_dynamic(), dynamic);
+  if (blocktime) {
+    EXPECT_EQ(kmp_get_blocktime(), 37);
+    kmp_set_blocktime(savedBlocktime);
+  }
+}
+
 TEST(WorkerTeam, WorkerAloneCoversEverything) {
   std::mt19937_64 rng(11);
   const auto table = randomValues(rng, 37, 5);
