@@ -1,0 +1,41 @@
+#!/bin/sh
+# The Windows module: it exports only mexFunction, and imports from the host's
+# libmx.dll and libmex.dll exactly the operations listed in their .def files,
+# and otherwise only from Windows' own DLLs.
+# usage: check_pe_tables.sh MODULE DEF_DIR
+module=$1 defs=$2
+dump=$(x86_64-w64-mingw32-objdump -p "$module") || exit 1
+fail=0
+
+exports=$(printf '%s\n' "$dump" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+  sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p')
+if [ "$exports" != "mexFunction" ]; then
+  echo "exports:"; printf '%s\n' "$exports"; fail=1
+fi
+
+dlls=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort)
+for dll in $dlls; do
+  case $(echo "$dll" | tr 'A-Z' 'a-z') in
+    libmx.dll|libmex.dll|kernel32.dll|msvcrt.dll|user32.dll|advapi32.dll|ntdll.dll|api-ms-win-*) ;;
+    *) echo "imports from $dll"; fail=1 ;;
+  esac
+done
+
+# Functions imported from one DLL: the lines after its "DLL Name" up to the
+# next blank line, last field of each.
+imported() {
+  printf '%s\n' "$dump" | awk -v dll="$1" '
+    /DLL Name:/ { inside = (tolower($3) == dll); next }
+    inside && NF == 0 { inside = 0 }
+    inside && $1 ~ /^[0-9a-f]+$/ && NF >= 3 { print $NF }' | sort
+}
+for lib in libmx libmex; do
+  want=$(sed -n 's/^[[:space:]]\{1,\}\([A-Za-z_0-9]*\)$/\1/p' "$defs/$lib.def" | sort)
+  got=$(imported "$lib.dll")
+  if [ "$want" != "$got" ]; then
+    echo "imports from $lib.dll:"; printf '%s\n' "$got"; echo "expected:"; printf '%s\n' "$want"
+    fail=1
+  fi
+done
+[ $fail -eq 0 ] && echo "exports: mexFunction; imports: $(echo $dlls)"
+exit $fail
