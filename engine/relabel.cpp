@@ -8,6 +8,11 @@
 
 int numCores = omp_get_num_procs();
 
+#ifdef RELABEL_RECORD_WRITERS
+int* relabelWriter = nullptr;
+std::atomic<int>* relabelWriteCount = nullptr;
+#endif
+
 void relabelWorker(const double* table, int n, const double* list, int count, double* result) {
   const int t = omp_get_thread_num();
   if (t >= n) return;
@@ -20,8 +25,17 @@ void relabelWorker(const double* table, int n, const double* list, int count, do
   // per worker. A smaller team deals the shares out cyclically again, so the
   // entries of workers that never started are still written exactly once.
   // 64-bit indices: i + step may pass INT32_MAX when n is close to it.
-  for (std::int64_t s = t; s < step && s < n; s += granted)
+  for (std::int64_t s = t; s < step && s < n; s += granted) {
     share(table, s, n, step, list, count, result);
+#ifdef RELABEL_RECORD_WRITERS
+    if (relabelWriter && relabelWriteCount) {
+      for (std::int64_t i = s; i < n; i += step) {
+        relabelWriter[i] = t;
+        relabelWriteCount[i].fetch_add(1);
+      }
+    }
+#endif
+  }
 }
 
 #if defined(__GNUC__) && !defined(_WIN32)
@@ -43,8 +57,8 @@ void relabelParallel(const double* table, int n, const double* list, int count, 
   const int savedBlocktime = blocktime ? kmp_get_blocktime() : 0;
   if (blocktime) kmp_set_blocktime(0);
 #endif
-  // A team is started for every call, also for n == 0; the team size is
-  // requested explicitly so the runtime's default (OMP_NUM_THREADS) plays no part.
+    // A team is started for every call, also for n == 0; the team size is
+    // requested explicitly so the runtime's default (OMP_NUM_THREADS) plays no part.
 #pragma omp parallel num_threads(numCores > 0 ? numCores : 1) default(none) \
     shared(table, n, list, count, result)
   relabelWorker(table, n, list, count, result);

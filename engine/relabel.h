@@ -28,3 +28,11 @@ void relabelParallel(const double* table, int n, const double* list, int count, 
 // runtime. Outside a parallel region it is a team of one and does all of
 // [0..n). Not meant to be called by anything but relabelParallel.
 void relabelWorker(const double* table, int n, const double* list, int count, double* result);
+
+#ifdef RELABEL_RECORD_WRITERS
+#include <atomic>
+// Test builds only: when both are set, relabelWorker records for every entry
+// of [0..n) the worker that ran its share and how many times it was run.
+extern int* relabelWriter;
+extern std::atomic<int>* relabelWriteCount;
+#endif

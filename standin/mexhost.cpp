@@ -92,6 +92,8 @@ int timeCalls(MexFunction entry) {
               backToBack, idle);
   std::printf("threads: %d before the first call, %d after; CPU in the second after: %.1f ms\n",
               threadsBefore, threadsAfter, 1e3 * (processCpuSeconds() - cpu));
+  hostDestroyArray(table);
+  hostDestroyArray(list);
   return backToBack < 0 || idle < 0;
 }
 
@@ -141,22 +143,30 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", hostLastError());
     return 1;
   }
-  const mxArray* args[2] = {parseMatrix(argv[2]), parseMatrix(argv[3])};
-  if (!args[0] || !args[1]) {
+  mxArray* table = parseMatrix(argv[2]);
+  mxArray* list = parseMatrix(argv[3]);
+  int status = 0;
+  if (!table || !list) {
     std::fprintf(stderr, "rows of different lengths\n");
-    return 2;
+    status = 2;
+  } else {
+    const mxArray* args[2] = {table, list};
+    hostSetEcho(1);
+    mxArray* result[1];
+    if (hostCall(entry, 1, result, 2, args) != 0) {
+      std::fprintf(stderr, "error: %s\n", hostLastError());
+      status = 1;
+    } else {
+      const size_t rows = mxGetM(result[0]), cols = mxGetN(result[0]);
+      const double* data = mxGetPr(result[0]);
+      for (size_t i = 0; i < rows; ++i) {
+        for (size_t j = 0; j < cols; ++j) std::printf(j ? " %.17g" : "%.17g", data[i + j * rows]);
+        std::printf("\n");
+      }
+      hostDestroyArray(result[0]);
+    }
   }
-  hostSetEcho(1);
-  mxArray* result[1];
-  if (hostCall(entry, 1, result, 2, args) != 0) {
-    std::fprintf(stderr, "error: %s\n", hostLastError());
-    return 1;
-  }
-  const size_t rows = mxGetM(result[0]), cols = mxGetN(result[0]);
-  const double* data = mxGetPr(result[0]);
-  for (size_t i = 0; i < rows; ++i) {
-    for (size_t j = 0; j < cols; ++j) std::printf(j ? " %.17g" : "%.17g", data[i + j * rows]);
-    std::printf("\n");
-  }
-  return 0;
+  hostDestroyArray(table);
+  hostDestroyArray(list);
+  return status;
 }
