@@ -41,7 +41,9 @@ TEST(Shares, DisjointAndCoverEveryEntry) {
     for (int i = 0; i < n; ++i) {
       ASSERT_EQ(rec.writes[i].load(), 1) << "entry " << i << " of " << n;
       ASSERT_EQ(result[i], 2.0);
-      if (fullTeam) ASSERT_EQ(rec.writer[i], i % numCores) << "entry " << i;
+      if (fullTeam) {
+        ASSERT_EQ(rec.writer[i], i % numCores) << "entry " << i;
+      }
     }
   }
 }
