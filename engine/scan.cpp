@@ -193,22 +193,28 @@ const char* scanPathName(ScanPath path) {
   return "?";
 }
 
-RelabelScan scanFor(int count) {
+namespace {
+
+struct PathEntry {
+  RelabelScan scan;
+  RelabelShare share;
+};
+
+PathEntry entryFor(int count) {
 #ifdef RELABEL_X86_VECTOR
-  if (count >= kAvx512Minimum && current == ScanPath::avx512) return scanAvx512Call;
-  if (count >= kAvx2Minimum && current == ScanPath::avx2) return scanAvx2Call;
+  if (count >= kAvx512Minimum && current == ScanPath::avx512) return {scanAvx512Call, shareAvx512};
+  if (count >= kAvx2Minimum && current == ScanPath::avx2) return {scanAvx2Call, shareAvx2};
 #else
   (void)count;
 #endif
-  return scanScalar;
+  return {scanScalar, shareScalar};
 }
 
+}  // namespace
+
+RelabelScan scanFor(int count) {
+  return entryFor(count).scan;
+}
 RelabelShare shareFor(int count) {
-#ifdef RELABEL_X86_VECTOR
-  if (count >= kAvx512Minimum && current == ScanPath::avx512) return shareAvx512;
-  if (count >= kAvx2Minimum && current == ScanPath::avx2) return shareAvx2;
-#else
-  (void)count;
-#endif
-  return shareScalar;
+  return entryFor(count).share;
 }
