@@ -51,14 +51,14 @@ extern "C" int kmp_get_blocktime(void) __attribute__((weak));
 extern "C" void kmp_set_blocktime(int milliseconds) __attribute__((weak));
 #endif
 
+// A team is started for every call, also for n == 0; the team size is requested
+// explicitly so the runtime's default (OMP_NUM_THREADS) plays no part.
 void relabelParallel(const double* table, int n, const double* list, int count, double* result) {
 #ifdef RELABEL_BLOCKTIME
   const bool blocktime = kmp_get_blocktime && kmp_set_blocktime;
   const int savedBlocktime = blocktime ? kmp_get_blocktime() : 0;
   if (blocktime) kmp_set_blocktime(0);
 #endif
-    // A team is started for every call, also for n == 0; the team size is
-    // requested explicitly so the runtime's default (OMP_NUM_THREADS) plays no part.
 #pragma omp parallel num_threads(numCores > 0 ? numCores : 1) default(none) \
     shared(table, n, list, count, result)
   relabelWorker(table, n, list, count, result);
