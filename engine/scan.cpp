@@ -96,11 +96,6 @@ __attribute__((target("avx512f,avx512vl"))) void shareAvx512(const double* table
   RELABEL_SHARE_LOOP(scanAvx512)
 }
 
-__attribute__((target("avx512f,avx512vl"))) int scanAvx512Call(std::int32_t key, const double* list,
-                                                               int count) {
-  return scanAvx512(key, list, count);
-}
-
 #define RELABEL_AVX2 __attribute__((target("avx2"), always_inline)) inline
 
 // Match bits of the four entries at p.
@@ -129,13 +124,8 @@ RELABEL_AVX2 int scanAvx2(std::int32_t key, const double* list, int count) {
 
 __attribute__((target("avx2"))) void shareAvx2(const double* table, std::int64_t first,
                                                std::int64_t n, std::int64_t step,
-                                               const double* list, int count, double* result) {
-  RELABEL_SHARE_LOOP(scanAvx2)
-}
-
-__attribute__((target("avx2"))) int scanAvx2Call(std::int32_t key, const double* list, int count) {
-  return scanAvx2(key, list, count);
-}
+                                               const double* list, int count,
+                                               double* result){RELABEL_SHARE_LOOP(scanAvx2)}
 #endif
 
 ScanPath widestSupported() {
@@ -193,28 +183,12 @@ const char* scanPathName(ScanPath path) {
   return "?";
 }
 
-namespace {
-
-struct PathEntry {
-  RelabelScan scan;
-  RelabelShare share;
-};
-
-PathEntry entryFor(int count) {
+RelabelShare shareFor(int count) {
 #ifdef RELABEL_X86_VECTOR
-  if (count >= kAvx512Minimum && current == ScanPath::avx512) return {scanAvx512Call, shareAvx512};
-  if (count >= kAvx2Minimum && current == ScanPath::avx2) return {scanAvx2Call, shareAvx2};
+  if (count >= kAvx512Minimum && current == ScanPath::avx512) return shareAvx512;
+  if (count >= kAvx2Minimum && current == ScanPath::avx2) return shareAvx2;
 #else
   (void)count;
 #endif
-  return {scanScalar, shareScalar};
-}
-
-}  // namespace
-
-RelabelScan scanFor(int count) {
-  return entryFor(count).scan;
-}
-RelabelShare shareFor(int count) {
-  return entryFor(count).share;
+  return shareScalar;
 }

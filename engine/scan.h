@@ -1,17 +1,14 @@
-// Linear search of a list by key, in a scalar and in vector forms, and the
-// loop that renumbers one worker's share of a table with it.
+// The loop that renumbers one worker's share of a table, in a scalar and in
+// vector forms.
 #pragma once
 
 #include <cstdint>
 
-// Position (0-based) of the first entry of list[0..count) whose key equals
-// `key`, or -1 when none does. Scans upward and stops at the first match; the
-// key of each list entry is computed as it is compared. Reads nothing outside
-// list[0..count).
-using RelabelScan = int (*)(std::int32_t key, const double* list, int count);
-
 // Renumbers the entries first, first + step, ... below n of table into result
-// (see relabelParallel for the rule), with one scan of the list per entry.
+// (see relabelParallel for the rule). For each entry the list is scanned
+// upward from position 0 and the scan stops at the first match; the key of
+// each list entry is computed as it is compared. Reads nothing outside
+// table/result[0..n) and list[0..count).
 using RelabelShare = void (*)(const double* table, std::int64_t first, std::int64_t n,
                               std::int64_t step, const double* list, int count, double* result);
 
@@ -28,5 +25,4 @@ const char* scanPathName(ScanPath path);
 
 // What the path in use runs for a list of `count` entries: lists too short for
 // a path's vectors use the scalar loop.
-RelabelScan scanFor(int count);
 RelabelShare shareFor(int count);

@@ -57,8 +57,9 @@ extern "C" {
 mxArray* hostCreateArray(HostClass cls, int ndims, const size_t* dims, int flags) {
   if (ndims < 2) std::abort();
   mxArray* a = static_cast<mxArray*>(std::calloc(1, sizeof(mxArray)));
+  if (!a) std::abort();
   a->dims = static_cast<size_t*>(std::calloc(ndims, sizeof(size_t)));
-  if (!a || !a->dims) std::abort();
+  if (!a->dims) std::abort();
   a->cls = cls;
   a->flags = flags;
   a->ndims = ndims;
