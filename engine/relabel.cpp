@@ -6,6 +6,13 @@
 
 #include "scan.h"
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
 int numCores = omp_get_num_procs();
 
 #ifdef RELABEL_RECORD_WRITERS
@@ -39,21 +46,55 @@ void relabelWorker(const double* table, int n, const double* list, int count, do
 }
 
 #if defined(__GNUC__) && !defined(_WIN32)
-// LLVM's runtime (libomp, and Intel's, which shares its interface) keeps a
-// finished team's workers spinning for its block time, 200 ms by default: a
-// core burnt after every call. With a block time of 0 they sleep at once, and
-// a call after a pause wakes them in tens of microseconds. The setting belongs
-// to the calling thread, so it is set for this call's region only and restored
-// before returning to the host. The declarations are weak: with GCC's runtime
-// they stay null and nothing is changed.
+// LLVM's runtime (libomp) and Intel's (which MATLAB bundles, and to which the
+// MATLAB module is linked) keep a finished team's workers spinning for their
+// block time, 200 ms by default: a core burnt after every call. With a block time of 0 they sleep
+// at once, and a call after a pause wakes them in tens of microseconds. The setting belongs to the
+// calling thread, so it is set for this call's region only and restored before returning to the
+// host. The declarations are weak: with GCC's runtime alone in the process they stay null and
+// nothing is changed.
 #define RELABEL_BLOCKTIME 1
 extern "C" int kmp_get_blocktime(void) __attribute__((weak));
 extern "C" void kmp_set_blocktime(int milliseconds) __attribute__((weak));
 #endif
 
+namespace {
+
+// The runtime parks a team's workers for the next region when a call returns,
+// so their code must stay mapped for as long as they live, even after the host
+// unloads the module (`clear mex`). Were it unmapped, the host would be left
+// with threads waiting in code that is gone, which crash it when woken, and
+// every reload would start another team.
+// Linux: the runtime is a shared library of its own. It is marked never to be
+// unloaded, while the module itself may still be unloaded and reloaded; a
+// reload finds the same runtime and its parked workers. The runtime is found
+// from one of its functions as this module calls it, so it is whichever runtime
+// the module was linked to or bound to in its host.
+// Windows: the runtime is linked into the module, so the module itself is
+// pinned: it stays loaded until the host process ends.
+bool keepWorkersCodeLoaded() {
+#ifdef _WIN32
+  HMODULE self;
+  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                            reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&relabelParallel)),
+                            &self) != 0;
+#else
+  Dl_info runtime;
+  if (!dladdr(reinterpret_cast<void*>(&omp_get_num_procs), &runtime) || !runtime.dli_fname)
+    return false;
+  // The handle is never closed: it holds the runtime as well as the flag does.
+  return dlopen(runtime.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+#endif
+}
+
+}  // namespace
+
 // A team is started for every call, also for n == 0; the team size is requested
 // explicitly so the runtime's default (OMP_NUM_THREADS) plays no part.
 void relabelParallel(const double* table, int n, const double* list, int count, double* result) {
+  // Once, before the first team starts; if it fails, the call still runs.
+  static const bool workersCodeKept = keepWorkersCodeLoaded();
+  (void)workersCodeKept;
 #ifdef RELABEL_BLOCKTIME
   const bool blocktime = kmp_get_blocktime && kmp_set_blocktime;
   const int savedBlocktime = blocktime ? kmp_get_blocktime() : 0;

@@ -5,12 +5,17 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "host.h"
 
 #ifdef _WIN32
 #include <windows.h>
+// after windows.h, which it needs
+#include <tlhelp32.h>
 #else
+#include <dirent.h>
 #include <dlfcn.h>
 #endif
 
@@ -25,6 +30,14 @@ std::jmp_buf* activeCall = nullptr;
 std::string lastError;
 std::string console;
 bool echo = false;
+
+#ifdef _WIN32
+using ModuleHandle = HMODULE;
+#else
+using ModuleHandle = void*;
+#endif
+// Every loaded module's entry point with the handle it came from.
+std::vector<std::pair<MexFunction, ModuleHandle>> loaded;
 
 }  // namespace
 
@@ -74,9 +87,91 @@ MexFunction hostLoadModule(const char* path) {
     return nullptr;
   }
   MexFunction entry = reinterpret_cast<MexFunction>(dlsym(module, "mexFunction"));
+  // A module built against another host (Octave's links liboctinterp) brings
+  // that host's array operations, which would be handed this host's arrays.
+  const void* itsArrays = dlsym(module, "mxGetPr");
+  if (entry && itsArrays && itsArrays != reinterpret_cast<const void*>(&mxGetPr)) {
+    lastError = std::string(path) + " is built for another host: its mxGetPr is not this host's";
+    dlclose(module);
+    return nullptr;
+  }
 #endif
-  if (!entry) lastError = std::string(path) + " has no mexFunction";
+  if (!entry) {
+    lastError = std::string(path) + " has no mexFunction";
+#ifdef _WIN32
+    FreeLibrary(module);
+#else
+    dlclose(module);
+#endif
+    return nullptr;
+  }
+  loaded.emplace_back(entry, module);
   return entry;
+}
+
+int hostUnloadModule(MexFunction entry) {
+  for (auto it = loaded.begin(); it != loaded.end(); ++it) {
+    if (it->first != entry) continue;
+    const ModuleHandle module = it->second;
+    loaded.erase(it);
+#ifdef _WIN32
+    FreeLibrary(module);
+#else
+    dlclose(module);
+#endif
+    return 0;
+  }
+  lastError = "no module loaded with that entry point";
+  return 1;
+}
+
+int hostStartRuntime(const char* path, int global) {
+#ifdef _WIN32
+  (void)path;
+  (void)global;
+  lastError = "starting a runtime of the host's own is not done on Windows";
+  return 1;
+#else
+  void* runtime = dlopen(path, RTLD_NOW | (global ? RTLD_GLOBAL : RTLD_LOCAL));
+  if (!runtime) {
+    lastError = dlerror();
+    return 1;
+  }
+  using Parallel = void (*)(void (*)(void*), void*, unsigned threads, unsigned flags);
+  const auto parallel = reinterpret_cast<Parallel>(dlsym(runtime, "GOMP_parallel"));
+  if (!parallel) {
+    lastError = std::string(path) + " has no GOMP_parallel";
+    return 1;
+  }
+  int ran = 0;
+  parallel(
+      [](void* counter) { __atomic_add_fetch(static_cast<int*>(counter), 1, __ATOMIC_RELAXED); },
+      &ran, 2, 0);
+  if (ran < 1) {
+    lastError = std::string(path) + " ran no thread";
+    return 1;
+  }
+  return 0;
+#endif
+}
+
+int hostThreadCount(void) {
+  int count = 0;
+#ifdef _WIN32
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  CloseHandle(snapshot);
+#else
+  if (DIR* tasks = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(tasks))
+      if (e->d_name[0] != '.') ++count;
+    closedir(tasks);
+  }
+#endif
+  return count;
 }
 
 int hostCall(MexFunction function, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {

@@ -1,9 +1,12 @@
-// mexhost MODULE TABLE LIST: loads a MEX module the way a host does, calls it
-// with two double matrices and one result, and prints the console output and
-// the result. Matrices are written as in MATLAB: "1 2 3; 4 5 6".
-// mexhost --time MODULE: the median time of a call with a 10-entry table, back
-// to back and after 20 ms idle, the process's threads, and the CPU time it
-// burns in the second after the last call.
+// mexhost [--runtime LIB [--global]] MODULE TABLE LIST: loads a MEX module the
+// way a host does, calls it with two double matrices and one result, and prints
+// the console output and the result. Matrices are written as in MATLAB:
+// "1 2 3; 4 5 6".
+// mexhost [--runtime LIB [--global]] --time MODULE: the median time of a call
+// with a 10-entry table, back to back and after 20 ms idle, the process's
+// threads, and the CPU time it burns in the second after the last call.
+// --runtime starts an OpenMP runtime in the host first, as hosts that run their
+// own do (privately, or with --global in the global symbol scope).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -17,10 +20,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
-// after windows.h, which it needs
-#include <tlhelp32.h>
 #else
-#include <dirent.h>
 #include <time.h>
 #endif
 
@@ -41,32 +41,13 @@ double processCpuSeconds() {
 #endif
 }
 
-int processThreads() {
-  int count = 0;
-#ifdef _WIN32
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  THREADENTRY32 entry;
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-  CloseHandle(snapshot);
-#else
-  if (DIR* tasks = opendir("/proc/self/task")) {
-    while (dirent* e = readdir(tasks))
-      if (e->d_name[0] != '.') ++count;
-    closedir(tasks);
-  }
-#endif
-  return count;
-}
-
 int timeCalls(MexFunction entry) {
   const size_t dims[2] = {1, 10};
   mxArray* table = hostCreateArray(hostDouble, 2, dims, 0);
   mxArray* list = hostCreateArray(hostDouble, 2, dims, 0);
   for (int k = 0; k < 10; ++k) mxGetPr(table)[k] = mxGetPr(list)[9 - k] = k;
   const mxArray* args[2] = {table, list};
-  const int threadsBefore = processThreads();
+  const int threadsBefore = hostThreadCount();
   auto median = [&](int calls, int pauseMs) {
     std::vector<double> times;
     for (int k = 0; k < calls; ++k) {
@@ -85,7 +66,7 @@ int timeCalls(MexFunction entry) {
   };
   const double backToBack = median(2000, 0);
   const double idle = median(50, 20);
-  const int threadsAfter = processThreads();
+  const int threadsAfter = hostThreadCount();
   const double cpu = processCpuSeconds();
   std::this_thread::sleep_for(std::chrono::seconds(1));
   std::printf("call with 10 entries, median: %.1f us back to back, %.1f us after 20 ms idle\n",
@@ -107,7 +88,11 @@ mxArray* parseMatrix(const std::string& text) {
     std::stringstream values(row);
     std::vector<double> r;
     std::string value;
-    while (values >> value) r.push_back(std::strtod(value.c_str(), nullptr));
+    while (values >> value) {
+      char* end = nullptr;
+      r.push_back(std::strtod(value.c_str(), &end));
+      if (*end != '\0') return nullptr;
+    }
     if (!r.empty()) rows.push_back(r);
   }
   const size_t dims[2] = {rows.size(), rows.empty() ? 0 : rows[0].size()};
@@ -122,38 +107,46 @@ mxArray* parseMatrix(const std::string& text) {
 
 }  // namespace
 
+static int usage(const char* program) {
+  std::fprintf(stderr,
+               "usage: %s [--runtime LIB [--global]] MODULE TABLE LIST\n"
+               "       %s [--runtime LIB [--global]] --time MODULE\n"
+               "  e.g. %s meshLookup.mexa64 \"7 9; 9 8\" \"8 9 7\"\n",
+               program, program, program);
+  return 2;
+}
+
 int main(int argc, char** argv) {
-  if (argc == 3 && std::string(argv[1]) == "--time") {
-    MexFunction entry = hostLoadModule(argv[2]);
-    if (!entry) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() >= 2 && args[0] == "--runtime") {
+    const bool global = args.size() >= 3 && args[2] == "--global";
+    if (hostStartRuntime(args[1].c_str(), global) != 0) {
       std::fprintf(stderr, "%s\n", hostLastError());
       return 1;
     }
-    return timeCalls(entry);
+    args.erase(args.begin(), args.begin() + (global ? 3 : 2));
   }
-  if (argc != 4) {
-    std::fprintf(stderr,
-                 "usage: %s MODULE TABLE LIST\n       %s --time MODULE\n"
-                 "  e.g. %s meshLookup.mexa64 \"7 9; 9 8\" \"8 9 7\"\n",
-                 argv[0], argv[0], argv[0]);
-    return 2;
-  }
-  MexFunction entry = hostLoadModule(argv[1]);
+  const bool time = !args.empty() && args[0] == "--time";
+  if (time) args.erase(args.begin());
+  if (args.size() != (time ? 1u : 3u)) return usage(argv[0]);
+  MexFunction entry = hostLoadModule(args[0].c_str());
   if (!entry) {
     std::fprintf(stderr, "%s\n", hostLastError());
     return 1;
   }
-  mxArray* table = parseMatrix(argv[2]);
-  mxArray* list = parseMatrix(argv[3]);
+  if (time) return timeCalls(entry);
+  mxArray* table = parseMatrix(args[1]);
+  mxArray* list = parseMatrix(args[2]);
   int status = 0;
   if (!table || !list) {
-    std::fprintf(stderr, "rows of different lengths\n");
+    std::fprintf(stderr, "not a matrix of numbers with rows of one length: \"%s\"\n",
+                 (table ? args[2] : args[1]).c_str());
     status = 2;
   } else {
-    const mxArray* args[2] = {table, list};
+    const mxArray* callArgs[2] = {table, list};
     hostSetEcho(1);
     mxArray* result[1];
-    if (hostCall(entry, 1, result, 2, args) != 0) {
+    if (hostCall(entry, 1, result, 2, callArgs) != 0) {
       std::fprintf(stderr, "error: %s\n", hostLastError());
       status = 1;
     } else {

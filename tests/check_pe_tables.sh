@@ -13,13 +13,12 @@ if [ "$exports" != "mexFunction" ]; then
   echo "exports:"; printf '%s\n' "$exports"; fail=1
 fi
 
-dlls=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort)
-for dll in $dlls; do
-  case $(echo "$dll" | tr 'A-Z' 'a-z') in
-    libmx.dll|libmex.dll|kernel32.dll|msvcrt.dll|user32.dll|advapi32.dll|ntdll.dll|api-ms-win-*) ;;
-    *) echo "imports from $dll"; fail=1 ;;
-  esac
-done
+# Exactly these DLLs: the host's two and Windows' own KERNEL32 and msvcrt, which
+# the statically linked C++ and OpenMP runtimes use.
+dlls=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | xargs)
+if [ "$dlls" != "kernel32.dll libmex.dll libmx.dll msvcrt.dll" ]; then
+  echo "imports from: $dlls"; fail=1
+fi
 
 # Functions imported from one DLL: the lines after its "DLL Name" up to the
 # next blank line, last field of each.
@@ -37,5 +36,10 @@ for lib in libmx libmex; do
     fail=1
   fi
 done
+# The module pins itself on its first call, so that an unload cannot take the
+# runtime's parked workers' code away.
+if ! imported kernel32.dll | grep -qx GetModuleHandleExW; then
+  echo "GetModuleHandleExW is not imported from KERNEL32.dll"; fail=1
+fi
 [ $fail -eq 0 ] && echo "exports: mexFunction; imports: $(echo $dlls)"
 exit $fail

@@ -38,8 +38,22 @@ long hostArraysAlive(void);
 typedef void (*MexFunction)(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
 /* Opens a module file and finds its mexFunction; NULL on failure, with the
- * reason in hostLastError(). Modules stay loaded until the process ends. */
+ * reason in hostLastError(). A module stays loaded until hostUnloadModule. */
 MexFunction hostLoadModule(const char* path);
+/* Closes the module that entry came from, as a host's `clear mex` does: 0 on
+ * success; 1, with the reason in hostLastError(), if entry was not loaded. */
+int hostUnloadModule(MexFunction entry);
+
+/* Loads an OpenMP runtime from path into the process, privately (global 0) or
+ * into the global symbol scope (global 1), and runs one parallel region of two
+ * threads on it through GCC's entry point GOMP_parallel, which the Linux builds
+ * of GCC's, LLVM's and Intel's runtimes all serve: the process then runs that
+ * runtime, as hosts that parallelise their own maths do. 0 on success; 1, with
+ * the reason in hostLastError(), otherwise (always on Windows). */
+int hostStartRuntime(const char* path, int global);
+
+/* Threads of this process now. */
+int hostThreadCount(void);
 
 /* Calls a module's entry point as the host does. plhs must have room for at
  * least max(nlhs, 1) slots; they are cleared first. Returns 0 when the call

@@ -1,0 +1,118 @@
+// The module file in host processes as they really are: hosts that already run
+// an OpenMP runtime of their own, and hosts that unload the module between
+// calls (`clear mex`) and load it afresh. This program links no OpenMP runtime
+// itself, so the only runtimes in the process are the module's and the one the
+// host starts.
+//   MESHLOOKUP_MODULE         the module file
+//   MESHLOOKUP_HOST_RUNTIME   an OpenMP runtime for the host to start first
+//   MESHLOOKUP_HOST_SCOPE     "global" to load it into the global symbol scope;
+//                             privately otherwise
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host.h"
+#include "reference.h"
+
+namespace {
+
+const char* modulePath() {
+  const char* path = std::getenv("MESHLOOKUP_MODULE");
+  return path ? path : MESHLOOKUP_MODULE;
+}
+
+// Threads the host had before the module was first loaded.
+int hostThreads = 0;
+
+// One call of the module with a fresh random table and list, checked bit for
+// bit against the reference. Returns the core count from the console line.
+int callAndCheck(MexFunction entry, std::mt19937_64& rng, size_t entries) {
+  const auto table = randomValues(rng, entries, 40);
+  const auto list = randomValues(rng, 1 + rng() % 50, 40);
+  const size_t tableDims[2] = {1, entries}, listDims[2] = {list.size(), 1};
+  mxArray* t = hostCreateArray(hostDouble, 2, tableDims, 0);
+  mxArray* l = hostCreateArray(hostDouble, 2, listDims, 0);
+  std::copy(table.begin(), table.end(), mxGetPr(t));
+  std::copy(list.begin(), list.end(), mxGetPr(l));
+  const mxArray* args[2] = {t, l};
+  mxArray* result[1];
+  hostClearConsole();
+  int cores = 0;
+  if (hostCall(entry, 1, result, 2, args) != 0) {
+    ADD_FAILURE() << hostLastError();
+  } else {
+    const auto want = referenceRelabel(table, list);
+    const double* got = mxGetPr(result[0]);
+    for (size_t i = 0; i < entries; ++i) EXPECT_EQ(bitsOf(got[i]), bitsOf(want[i])) << i;
+    const std::string console = hostConsole();
+    const std::string prefix = "Renumbering Mesh: running on: ";
+    if (console.compare(0, prefix.size(), prefix) == 0) cores = std::atoi(&console[prefix.size()]);
+    EXPECT_GE(cores, 1) << console;
+    hostDestroyArray(result[0]);
+  }
+  hostDestroyArray(t);
+  hostDestroyArray(l);
+  return cores;
+}
+
+TEST(HostRuntime, EveryCallIsRightBesideTheHostsOwnRuntime) {
+  MexFunction entry = hostLoadModule(modulePath());
+  ASSERT_NE(entry, nullptr) << hostLastError();
+  std::mt19937_64 rng(11);
+  for (size_t entries : {0, 1, 2, 3, 7, 64, 1000, 4099}) callAndCheck(entry, rng, entries);
+  EXPECT_EQ(hostUnloadModule(entry), 0);
+}
+
+TEST(Unload, LoadCallUnloadCyclesLeaveNoWorkersBehind) {
+  std::mt19937_64 rng(12);
+  int most = 0;
+  for (int cycle = 0; cycle < 100; ++cycle) {
+    MexFunction entry = hostLoadModule(modulePath());
+    ASSERT_NE(entry, nullptr) << hostLastError();
+    // Enough entries for every worker of the team to run.
+    const int cores = callAndCheck(entry, rng, 64 + rng() % 64);
+    ASSERT_EQ(hostUnloadModule(entry), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const int threads = hostThreadCount();
+    most = std::max(most, threads);
+    ASSERT_LE(threads, hostThreads + cores + 2) << "after cycle " << cycle;
+    if (HasFailure()) return;
+  }
+  std::printf("threads: %d before the first load, at most %d over 100 cycles\n", hostThreads, most);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (const char* runtime = std::getenv("MESHLOOKUP_HOST_RUNTIME")) {
+    const char* scope = std::getenv("MESHLOOKUP_HOST_SCOPE");
+    const bool global = scope && std::string(scope) == "global";
+    if (hostStartRuntime(runtime, global) != 0) {
+      std::fprintf(stderr, "the host's runtime did not start: %s\n", hostLastError());
+      return 1;
+    }
+    std::printf("host runtime started: %s (%s)\n", runtime, global ? "global" : "private");
+  }
+#ifndef _WIN32
+  else {
+    // The premise of the unload test: nothing but the module brings a runtime.
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+      if (line.find("libgomp") != std::string::npos || line.find("libomp") != std::string::npos ||
+          line.find("libiomp") != std::string::npos) {
+        std::fprintf(stderr, "an OpenMP runtime is loaded before the module: %s\n", line.c_str());
+        return 1;
+      }
+    }
+  }
+#endif
+  hostThreads = hostThreadCount();
+  return RUN_ALL_TESTS();
+}
