@@ -37,3 +37,40 @@
 
 ## This file holds only the help text; calls go to the compiled module
 ## meshLookup.mex (meshLookup.mexa64, meshLookup.mexw64) beside it.
+
+## Tests, run by "test meshLookup" (Octave); MATLAB reads them as comments.
+%!test
+%! ## The first matching list entry wins; fractions take no part in a match,
+%! ## and an entry whose key is in no list entry keeps its value.
+%! evalc ("r = meshLookup ([3.7 2.5 -0.7; 3 9 0], [5 3.2 3 0.4]);");
+%! assert (r, [2 2.5 4; 2 9 4]);
+%!test
+%! ## Keys at and beyond the int32 range: NaN, Inf and everything out of range
+%! ## share the key -2147483648.
+%! t = [2147483647.9, 2147483648, -2147483648.5, -2147483649, NaN, Inf, -Inf];
+%! evalc ("r = meshLookup (t, [7, -2147483648, 2147483647]);");
+%! assert (r, [3 2 2 2 2 2 2]);
+%!test
+%! ## Entries that match nothing are copied bit for bit: NaN payloads, -0.
+%! payload = typecast (uint32 ([291 2146959360]), "double");
+%! t = [payload, -0, 5.5, -Inf];
+%! evalc ("r = meshLookup (t, [9 8]);");
+%! assert (typecast (r, "uint32"), typecast (t, "uint32"));
+%! evalc ("r = meshLookup (t, []);");
+%! assert (typecast (r, "uint32"), typecast (t, "uint32"));
+%!test
+%! ## The result has the table's rows and columns; the list's shape does not
+%! ## matter; each call prints one line.
+%! want = reshape (1:12, 3, 4);
+%! want([1 5 12]) = [2 3 1];
+%! out = evalc ("r = meshLookup (reshape (1:12, 3, 4), [12 1 5]);");
+%! assert (r, want);
+%! assert (! isempty (regexp (out, '^Renumbering Mesh: running on: \d+ cores\n$', "once")));
+%! evalc ("r = meshLookup (reshape (1:12, 3, 4), [12; 1; 5]);");
+%! assert (r, want);
+%! evalc ("r = meshLookup (zeros (0, 5), [1 2]);");
+%! assert (size (r), [0 5]);
+%!error <Mesh renumbering: wrong no. of input!> meshLookup (1)
+%!error <Mesh renumbering: wrong no. of input!> r = meshLookup (1, 2, 3)
+%!error <Mesh renumbering: wrong no. of output> meshLookup (1, 2)
+%!error <Mesh renumbering: table must be a real full double array> r = meshLookup (int32 (1), 2)

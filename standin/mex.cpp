@@ -147,7 +147,7 @@ int hostStartRuntime(const char* path, int global) {
   parallel(
       [](void* counter) { __atomic_add_fetch(static_cast<int*>(counter), 1, __ATOMIC_RELAXED); },
       &ran, 2, 0);
-  if (ran < 1) {
+  if (__atomic_load_n(&ran, __ATOMIC_RELAXED) < 1) {
     lastError = std::string(path) + " ran no thread";
     return 1;
   }
