@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <numeric>
 #include <random>
@@ -50,9 +51,34 @@ Case makeCase(int n, int count) {
   return c;
 }
 
+// A table none of whose keys is in the list: every scan runs to the end.
+Case makeFullScanCase(int n, int count) {
+  Case c = makeCase(n, count);
+  for (double& x : c.table) x = -x;
+  c.comparisons = static_cast<double>(n) * count;
+  return c;
+}
+
 Case& cases(int index) {
   static std::vector<Case> all = {makeCase(1000000, 16), makeCase(100000, 1000),
-                                  makeCase(10000, 100000), makeCase(400000, 20000)};
+                                  makeCase(10000, 100000), makeCase(400000, 20000),
+                                  makeFullScanCase(10000, 100000)};
+  return all[index];
+}
+constexpr int kCases = 5;
+constexpr int kRandomExitCase = 1, kFullScanCase = 4;
+
+// Short lists: the cost per table entry, where the scan itself is short and
+// whatever else an entry costs shows.
+const int kShortCounts[] = {1, 2, 4, 8, 16, 32, 64, 256};
+constexpr int kShortEntries = 200000;
+
+Case& shortCase(int index) {
+  static std::vector<Case> all = [] {
+    std::vector<Case> v;
+    for (int count : kShortCounts) v.push_back(makeCase(kShortEntries, count));
+    return v;
+  }();
   return all[index];
 }
 
@@ -81,6 +107,23 @@ void BM_Relabel(benchmark::State& state) {
   state.SetLabel(std::string(modeName[mode]) + ", n=" + std::to_string(c.n) +
                  " count=" + std::to_string(c.count) +
                  (mode == reference ? " scalar" : std::string(" ") + scanPathName(widest)));
+}
+
+// One worker on a short list; the reference is the scalar scan.
+void BM_ShortList(benchmark::State& state) {
+  Case& c = shortCase(static_cast<int>(state.range(0)));
+  const Mode mode = static_cast<Mode>(state.range(1));
+  const ScanPath widest = scanPathInUse();
+  if (mode == reference) useScanPath(ScanPath::scalar);
+  for (auto _ : state) {
+    run(c, oneWorker);
+    benchmark::DoNotOptimize(c.result.data());
+  }
+  useScanPath(widest);
+  // Entries per iteration in billions, as a rate and inverted: ns per entry.
+  state.counters["ns/entry"] = benchmark::Counter(
+      1e-9 * c.n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.SetLabel(std::string(modeName[mode]) + ", count=" + std::to_string(c.count));
 }
 
 double processCpuSeconds() {
@@ -147,19 +190,21 @@ BENCHMARK(BM_ConversionCeiling)->Unit(benchmark::kMillisecond)->MinTime(0.3);
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   SummaryReporter() : ConsoleReporter(OO_Tabular) {}
-  std::map<std::pair<int, int>, double> rate;  // (case, mode) -> cmp/s
-  double conversionCeiling = 0;                // per core
+  std::map<std::pair<int, int>, double> rate;     // (case, mode) -> cmp/s
+  std::map<std::pair<int, int>, double> shortNs;  // (short case, mode) -> ns per entry
+  double conversionCeiling = 0;                   // per core
 
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
       auto ceiling = r.counters.find("conv/s");
       if (ceiling != r.counters.end()) conversionCeiling = ceiling->second.value;
-      auto it = r.counters.find("cmp/s");
-      if (it == r.counters.end()) continue;
       int index = 0, mode = 0;
-      if (std::sscanf(r.run_name.args.c_str(), "%d/%d", &index, &mode) == 2)
-        rate[{index, mode}] = it->second.value;
+      if (std::sscanf(r.run_name.args.c_str(), "%d/%d", &index, &mode) != 2) continue;
+      auto it = r.counters.find("cmp/s");
+      if (it != r.counters.end()) rate[{index, mode}] = it->second.value;
+      auto ns = r.counters.find("ns/entry");
+      if (ns != r.counters.end()) shortNs[{index, mode}] = ns->second.value;
     }
   }
 };
@@ -167,9 +212,14 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 BENCHMARK(BM_Relabel)
-    ->ArgsProduct({{0, 1, 2, 3}, {reference, oneWorker, fullTeam}})
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {reference, oneWorker, fullTeam}})
     ->Unit(benchmark::kMillisecond)
     ->MinTime(0.3)
+    ->UseRealTime();
+BENCHMARK(BM_ShortList)
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6, 7}, {reference, oneWorker}})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.2)
     ->UseRealTime();
 BENCHMARK(BM_Call)->Args({0, 0})->Args({10, 0})->Iterations(20000)->UseManualTime()->Unit(
     benchmark::kMicrosecond);
@@ -194,7 +244,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\n%9s %7s %14s %14s %14s %9s %9s %11s\n", "n", "count", "reference/s",
               "one worker/s", "full team/s", "1w / ref", "team/ref", "team / 1w");
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < kCases; ++i) {
     auto r = [&](int mode) {
       auto it = reporter.rate.find({i, mode});
       return it == reporter.rate.end() ? 0.0 : it->second;
@@ -204,8 +254,31 @@ int main(int argc, char** argv) {
                 r(reference), r(oneWorker), r(fullTeam), r(oneWorker) / r(reference),
                 r(fullTeam) / r(reference), r(fullTeam) / r(oneWorker));
   }
-  if (reporter.conversionCeiling > 0)
+  if (reporter.conversionCeiling > 0) {
     std::printf("conversion ceiling: %.3g/s per core, %.3g/s for %d cores\n",
                 reporter.conversionCeiling, reporter.conversionCeiling * numCores, numCores);
+    auto share = [&](int index) {
+      auto it = reporter.rate.find({index, oneWorker});
+      return it == reporter.rate.end() ? 0.0 : 100.0 * it->second / reporter.conversionCeiling;
+    };
+    std::printf(
+        "one worker, share of the one-core ceiling: random exits (n=%d, count=%d) %.0f%%, "
+        "full scans (n=%d, count=%d) %.0f%%\n",
+        cases(kRandomExitCase).n, cases(kRandomExitCase).count, share(kRandomExitCase),
+        cases(kFullScanCase).n, cases(kFullScanCase).count, share(kFullScanCase));
+  }
+  std::printf("\nshort lists, one worker, n=%d, match at a random place: ns per table entry\n",
+              kShortEntries);
+  std::printf("%7s %11s %11s %9s\n", "count", "reference", scanPathName(scanPathInUse()),
+              "ref / it");
+  for (int i = 0; i < static_cast<int>(std::size(kShortCounts)); ++i) {
+    auto ns = [&](int mode) {
+      auto it = reporter.shortNs.find({i, mode});
+      return it == reporter.shortNs.end() ? 0.0 : it->second;
+    };
+    if (ns(reference) == 0 || ns(oneWorker) == 0) continue;
+    std::printf("%7d %11.2f %11.2f %8.1fx\n", kShortCounts[i], ns(reference), ns(oneWorker),
+                ns(reference) / ns(oneWorker));
+  }
   benchmark::Shutdown();
 }

@@ -105,10 +105,10 @@ TEST(ScanPaths, FirstMatchAtEveryPositionAndTail) {
   // One matching entry (or two, the second later) at every position of lists
   // of every length around the block and group sizes; the entries around the
   // list are matches too, so a read past either end would show.
-  std::vector<double> buffer(200, 5.5);
+  std::vector<double> buffer(300, 5.5);
   for (ScanPath path : runnablePaths()) {
     ForcedPath forced(path);
-    for (int count = 0; count <= 70; ++count) {
+    for (int count = 0; count <= 140; ++count) {
       double* list = buffer.data() + 64;
       for (int k = 0; k < count; ++k) list[k] = -7.0 - k;  // keys -7, -8, ...
       EXPECT_EQ(positionOf(5.25, list, count), -1) << scanPathName(path) << " count " << count;
