@@ -92,16 +92,23 @@ void run(Case& c, Mode mode) {
     relabelWorker(c.table.data(), c.n, c.list.data(), c.count, c.result.data());
 }
 
+// Runs c on `workers` for every iteration, with the scalar scan when scalar
+// (the reference) and the widest scan otherwise.
+void timeRuns(benchmark::State& state, Case& c, Mode workers, bool scalar) {
+  const ScanPath widest = scanPathInUse();
+  if (scalar) useScanPath(ScanPath::scalar);
+  for (auto _ : state) {
+    run(c, workers);
+    benchmark::DoNotOptimize(c.result.data());
+  }
+  useScanPath(widest);
+}
+
 void BM_Relabel(benchmark::State& state) {
   Case& c = cases(static_cast<int>(state.range(0)));
   const Mode mode = static_cast<Mode>(state.range(1));
   const ScanPath widest = scanPathInUse();
-  if (mode == reference) useScanPath(ScanPath::scalar);
-  for (auto _ : state) {
-    run(c, mode);
-    benchmark::DoNotOptimize(c.result.data());
-  }
-  useScanPath(widest);
+  timeRuns(state, c, mode, mode == reference);
   state.counters["cmp/s"] =
       benchmark::Counter(c.comparisons, benchmark::Counter::kIsIterationInvariantRate);
   state.SetLabel(std::string(modeName[mode]) + ", n=" + std::to_string(c.n) +
@@ -113,13 +120,7 @@ void BM_Relabel(benchmark::State& state) {
 void BM_ShortList(benchmark::State& state) {
   Case& c = shortCase(static_cast<int>(state.range(0)));
   const Mode mode = static_cast<Mode>(state.range(1));
-  const ScanPath widest = scanPathInUse();
-  if (mode == reference) useScanPath(ScanPath::scalar);
-  for (auto _ : state) {
-    run(c, oneWorker);
-    benchmark::DoNotOptimize(c.result.data());
-  }
-  useScanPath(widest);
+  timeRuns(state, c, oneWorker, mode == reference);
   // Entries per iteration in billions, as a rate and inverted: ns per entry.
   state.counters["ns/entry"] = benchmark::Counter(
       1e-9 * c.n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
