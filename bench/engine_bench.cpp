@@ -3,7 +3,6 @@
 // keys. Every case is also run with the plain scalar scan on one thread, and
 // the summary gives each rate as a multiple of that reference from this run.
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -20,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "host.h"
 #include "relabel.h"
 #include "scan.h"
 
@@ -230,11 +230,8 @@ BENCHMARK(BM_Call)->Args({0, 20})->Args({10, 20})->Iterations(100)->UseManualTim
 // Hosts such as Octave already have GCC's OpenMP runtime loaded, with its own
 // worker pool, when they call the module; so does this process.
 void loadHostRuntime() {
-  void* gomp = dlopen("libgomp.so.1", RTLD_NOW | RTLD_GLOBAL);
-  using Parallel = void (*)(void (*)(void*), void*, unsigned, unsigned);
-  auto parallel = gomp ? reinterpret_cast<Parallel>(dlsym(gomp, "GOMP_parallel")) : nullptr;
-  if (parallel) parallel([](void*) {}, nullptr, 0, 0);
-  std::printf("host runtime: libgomp %s\n", parallel ? "loaded and started" : "not available");
+  const bool started = hostStartRuntime("libgomp.so.1", 1) == 0;
+  std::printf("host runtime: libgomp %s\n", started ? "loaded and started" : "not available");
 }
 
 int main(int argc, char** argv) {

@@ -18,14 +18,10 @@
 #include <vector>
 
 #include "host.h"
+#include "module_path.h"
 #include "reference.h"
 
 namespace {
-
-const char* modulePath() {
-  const char* path = std::getenv("MESHLOOKUP_MODULE");
-  return path ? path : MESHLOOKUP_MODULE;
-}
 
 // Threads the host had before the module was first loaded.
 int hostThreads = 0;

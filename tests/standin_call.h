@@ -10,11 +10,7 @@
 #include <vector>
 
 #include "host.h"
-
-inline const char* modulePath() {
-  const char* path = std::getenv("MESHLOOKUP_MODULE");
-  return path ? path : MESHLOOKUP_MODULE;
-}
+#include "module_path.h"
 
 inline MexFunction module() {
   static MexFunction entry = hostLoadModule(modulePath());
