@@ -2,15 +2,29 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
+is_installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+can_install() {
+  [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null
+}
+
+# The package lists are read once per script, before the first choice or install.
+apt_lists_read=0
+read_package_lists() {
+  [ "$apt_lists_read" -eq 1 ] && return 0
+  can_install || return 1
+  apt-get update -qq >/dev/null 2>&1 && apt_lists_read=1
+}
+
 # ensure_packages PKG...: installs the Debian packages that are missing, as root
 # with apt-get; otherwise names them and fails.
 ensure_packages() {
   local missing=() p
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
+  for p in "$@"; do is_installed "$p" || missing+=("$p"); done
   [ ${#missing[@]} -eq 0 ] && return 0
-  if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null; then
+  if ! can_install; then
     echo "Missing packages: ${missing[*]}" >&2
     echo "Install them with: sudo apt-get install ${missing[*]}" >&2
     return 1
@@ -18,12 +32,31 @@ ensure_packages() {
   echo "Installing ${missing[*]} ..."
   local log
   log=$(mktemp)
-  if ! { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+  if ! { read_package_lists && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
            --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
     tail -n 30 "$log" >&2
     echo "apt-get failed to install: ${missing[*]}" >&2
     return 1
   fi
+}
+
+# choose_package VAR PKG...: sets VAR to the first of the packages that is
+# installed or that this release offers (names differ between releases), or
+# to the first one when none is.
+choose_package() {
+  local var=$1 p
+  shift
+  for p in "$@"; do
+    is_installed "$p" && { printf -v "$var" %s "$p"; return 0; }
+  done
+  read_package_lists || true
+  for p in "$@"; do
+    if apt-cache policy "$p" 2>/dev/null | grep -q '^ *Candidate: [^(]'; then
+      printf -v "$var" %s "$p"
+      return 0
+    fi
+  done
+  printf -v "$var" %s "$1"
 }
 
 # quietly LOG CMD...: runs CMD with its output in LOG, shown only on failure.
@@ -37,4 +70,22 @@ quietly() {
   fi
 }
 
-base_packages=(cmake make g++ clang libomp-dev libgtest-dev libbenchmark-dev octave liboctave-dev)
+# Octave's development files: liboctave-dev up to Debian 12, octave-dev since.
+choose_package octave_dev octave-dev liboctave-dev
+octave_packages=(octave "$octave_dev")
+
+# ensure_llvm: clang with the parts of its own LLVM release that the builds
+# use: the OpenMP runtime and its race-detector annotations (Archer), the
+# sanitizer runtimes, and llvm-symbolizer for their reports. The release
+# number is read from the installed clang, so whichever clang the system has
+# is completed with matching parts.
+ensure_llvm() {
+  ensure_packages clang || return 1
+  local major
+  major=$(clang -dumpversion | cut -d. -f1)
+  ensure_packages "libomp-$major-dev" "libclang-rt-$major-dev" "llvm-$major"
+}
+
+# Everything the plain build uses: the stand-in MATLAB tree takes LLVM's OpenMP
+# runtime, so clang's release comes with it.
+base_packages=(cmake make g++ clang libgtest-dev libbenchmark-dev patchelf "${octave_packages[@]}")

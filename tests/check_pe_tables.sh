@@ -7,8 +7,11 @@ module=$1 defs=$2
 dump=$(x86_64-w64-mingw32-objdump -p "$module") || exit 1
 fail=0
 
+# The name is the last field of each entry of the name pointer table, whatever
+# objdump prints before it ("[   0] mexFunction" up to binutils 2.43,
+# "[   0] +base[   1]  0000 mexFunction" since).
 exports=$(printf '%s\n' "$dump" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
-  sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p')
+  awk '/^[[:space:]]*\[ *[0-9]+\]/ { print $NF }')
 if [ "$exports" != "mexFunction" ]; then
   echo "exports:"; printf '%s\n' "$exports"; fail=1
 fi
