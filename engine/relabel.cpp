@@ -32,17 +32,8 @@ void relabelWorker(const double* table, int n, const double* list, int count, do
   // per worker. A smaller team deals the shares out cyclically again, so the
   // entries of workers that never started are still written exactly once.
   // 64-bit indices: i + step may pass INT32_MAX when n is close to it.
-  for (std::int64_t s = t; s < step && s < n; s += granted) {
+  for (std::int64_t s = t; s < step && s < n; s += granted)
     share(table, s, n, step, list, count, result);
-#ifdef RELABEL_RECORD_WRITERS
-    if (relabelWriter && relabelWriteCount) {
-      for (std::int64_t i = s; i < n; i += step) {
-        relabelWriter[i] = t;
-        relabelWriteCount[i].fetch_add(1);
-      }
-    }
-#endif
-  }
 }
 
 #if defined(__GNUC__) && !defined(_WIN32)

@@ -31,8 +31,9 @@ void relabelWorker(const double* table, int n, const double* list, int count, do
 
 #ifdef RELABEL_RECORD_WRITERS
 #include <atomic>
-// Test builds only: when both are set, relabelWorker records for every entry
-// of [0..n) the worker that ran its share and how many times it was run.
+// Test builds only: when both are set, every write of a result entry records
+// the number of the worker that made it and counts the writes, at the place
+// where the entry is written.
 extern int* relabelWriter;
 extern std::atomic<int>* relabelWriteCount;
 #endif

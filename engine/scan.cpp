@@ -4,6 +4,12 @@
 
 #include "key.h"
 
+#ifdef RELABEL_RECORD_WRITERS
+#include <omp.h>
+
+#include "relabel.h"
+#endif
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define RELABEL_X86_VECTOR 1
 #include <immintrin.h>
@@ -37,6 +43,12 @@ inline void shareLoop(const double* table, std::int64_t first, std::int64_t n, s
     std::memcpy(&positionBits, &position, sizeof positionBits);
     bits = pos >= 0 ? positionBits : bits;
     std::memcpy(&result[i], &bits, sizeof bits);
+#ifdef RELABEL_RECORD_WRITERS
+    if (relabelWriter && relabelWriteCount) {
+      relabelWriter[i] = omp_get_thread_num();
+      relabelWriteCount[i].fetch_add(1);
+    }
+#endif
   }
 }
 

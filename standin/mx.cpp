@@ -11,7 +11,7 @@ struct mxArray_tag {
   int flags;
   int ndims;
   size_t* dims;
-  void* data;  // NULL for arrays too large to back with memory
+  void* data;  // NULL for empty arrays and those too large to back with memory
 };
 
 namespace {
@@ -66,9 +66,10 @@ mxArray* hostCreateArray(HostClass cls, int ndims, const size_t* dims, int flags
   for (int d = 0; d < ndims; ++d) a->dims[d] = dims[d];
   const size_t count = elementCount(ndims, dims, 0);
   const size_t size = elementSize(cls) * ((flags & hostComplexFlag) ? 2 : 1);
-  if (count <= kMaxDataBytes / size) {
-    // calloc(0) may return NULL; keep a real address for empty arrays too.
-    a->data = std::calloc(count > 0 ? count : 1, size);
+  // An empty array has no data behind it either (NULL), as hosts may hand
+  // over: a module must not touch the data of an array with no elements.
+  if (count > 0 && count <= kMaxDataBytes / size) {
+    a->data = std::calloc(count, size);
     if (!a->data) std::abort();
   }
   ++created;

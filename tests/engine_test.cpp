@@ -101,6 +101,15 @@ struct ForcedPath {
   ~ForcedPath() { useScanPath(saved); }
 };
 
+// On the emulated processors, MESHLOOKUP_EXPECT_PATH names the widest path
+// they have; that one must be in use, or the run tests another path.
+TEST(ScanPaths, TheWidestPathTheProcessorHasIsInUse) {
+  if (const char* expected = std::getenv("MESHLOOKUP_EXPECT_PATH")) {
+    EXPECT_STREQ(scanPathName(scanPathInUse()), expected);
+  }
+  EXPECT_TRUE(scanPathSupported(scanPathInUse()));
+}
+
 TEST(ScanPaths, FirstMatchAtEveryPositionAndTail) {
   // One matching entry (or two, the second later) at every position of lists
   // of every length around the block and group sizes; the entries around the

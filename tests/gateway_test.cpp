@@ -130,6 +130,40 @@ TEST(SizeLimits, CountsBeyondInt32AreRefusedBeforeAnyRead) {
   }
 }
 
+// The dimension limit from both sides, where the other dimension is 0: the
+// table has no entries and no data behind it, so only the check decides.
+TEST(SizeLimits, EmptyTablesJustInsideAndAtTheDimensionLimit) {
+  const size_t big = size_t{1} << 31;
+  Array l({1, 2}, {2, 1});
+  for (const auto& dims : std::vector<std::vector<size_t>>{{big - 1, 0}, {0, big - 1}}) {
+    SCOPED_TRACE(testing::Message() << dims[0] << "x" << dims[1]);
+    Array empty(hostDouble, dims);
+    ASSERT_EQ(mxGetPr(empty.a), nullptr);
+    Outcome o = call(1, {empty.a, l.a});
+    ASSERT_FALSE(o.failed) << o.error;
+    EXPECT_EQ(mxGetM(o.result), dims[0]);
+    EXPECT_EQ(mxGetN(o.result), dims[1]);
+    EXPECT_EQ(o.console, consoleLine());
+    hostDestroyArray(o.result);
+  }
+  for (const auto& dims : std::vector<std::vector<size_t>>{{big, 0}, {0, big}, {0, big, 1}}) {
+    SCOPED_TRACE(testing::Message() << dims[0] << "x" << dims[1]);
+    Array empty(hostDouble, dims);
+    expectRefused(call(1, {empty.a, l.a}), "Mesh renumbering: table too large");
+  }
+  // An empty list of any shape is an empty list: the table comes back as it is.
+  Array t({1, 3}, {5, -0.0, 7.5});
+  Array emptyList(hostDouble, {big, 0});
+  Outcome o = call(1, {t.a, emptyList.a});
+  ASSERT_FALSE(o.failed) << o.error;
+  const auto got = values(o.result);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(bitsOf(got[1]), bitsOf(-0.0));
+  EXPECT_EQ(got[0], 5);
+  EXPECT_EQ(got[2], 7.5);
+  hostDestroyArray(o.result);
+}
+
 TEST(Recovery, ValidCallAfterErrorsAndNoArrayLeaks) {
   Array t({1, 3}, {5, 6, 7});
   Array l({1, 2}, {7, 5});

@@ -17,6 +17,10 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "host.h"
 #include "module_path.h"
 #include "reference.h"
@@ -82,6 +86,56 @@ TEST(Unload, LoadCallUnloadCyclesLeaveNoWorkersBehind) {
   }
   std::printf("threads: %d before the first load, at most %d over 100 cycles\n", hostThreads, most);
 }
+
+#ifndef _WIN32
+// Mappings of the file at path in this process.
+int mappingsOf(const std::string& path) {
+  std::ifstream maps("/proc/self/maps");
+  int count = 0;
+  for (std::string line; std::getline(maps, line);)
+    if (line.size() > path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0 &&
+        line[line.size() - path.size() - 1] == ' ')
+      ++count;
+  return count;
+}
+
+bool copyFile(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary);
+  out << in.rdbuf();
+  return in.good() && out.good();
+}
+
+// `clear mex` after a rebuild: the unloaded module is gone from the process,
+// and loading the same path again runs the file that is there now. A rebuild
+// puts a new file in place of the old one, as a build or a copy does.
+TEST(Unload, TheModuleLeavesTheProcessAndARebuildIsPickedUp) {
+  char folder[] = "/tmp/meshLookup-unload-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/meshLookup.mexa64";
+  ASSERT_TRUE(copyFile(modulePath(), path));
+
+  MexFunction entry = hostLoadModule(path.c_str());
+  ASSERT_NE(entry, nullptr) << hostLastError();
+  std::mt19937_64 rng(13);
+  callAndCheck(entry, rng, 200);
+  EXPECT_GT(mappingsOf(path), 0);
+  ASSERT_EQ(hostUnloadModule(entry), 0);
+  EXPECT_EQ(mappingsOf(path), 0) << path << " is still mapped after its unload";
+
+  ASSERT_TRUE(copyFile(MESHLOOKUP_REBUILT_MODULE, path + ".new"));
+  ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+  entry = hostLoadModule(path.c_str());
+  ASSERT_NE(entry, nullptr) << hostLastError();
+  mxArray* result[1];
+  hostClearConsole();
+  EXPECT_EQ(hostCall(entry, 0, result, 0, nullptr), 0) << hostLastError();
+  EXPECT_STREQ(hostConsole(), "rebuilt module\n") << "the next load ran the old module";
+  EXPECT_EQ(hostUnloadModule(entry), 0);
+  std::remove(path.c_str());
+  rmdir(folder);
+}
+#endif
 
 }  // namespace
 

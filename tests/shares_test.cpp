@@ -22,27 +22,34 @@ struct Recorded {
   }
 };
 
-void run(int n, std::vector<double>& result) {
-  std::vector<double> table(n, 1.5), list = {9, 1};
+// The table's entries all have key 1, which the list holds last, at position
+// count; with count 0 the result is a copy of the table.
+void run(int n, int count, std::vector<double>& result) {
+  std::vector<double> table(n, 1.5), list(count, 9.0);
+  if (count > 0) list.back() = 1.0;
   result.assign(n, 0.0);
-  relabelParallel(table.data(), n, list.data(), 2, result.data());
+  relabelParallel(table.data(), n, list.data(), count, result.data());
 }
 
 // With the team the runtime grants (OMP_THREAD_LIMIT and OMP_DYNAMIC vary it
 // between runs of this test), every entry is written by exactly one worker,
 // and with the full team worker t has exactly the entries t, t + numCores, ...
+// Writes are recorded where each share writes them, for list lengths that take
+// each kind of share (none, a single entry, short lists, long ones).
 TEST(Shares, DisjointAndCoverEveryEntry) {
-  for (int n : {0, 1, numCores - 1, numCores, numCores + 1, 1000, 1003}) {
-    Recorded rec(n);
-    std::vector<double> result;
-    // The full team is certain only without dynamic teams or a thread limit.
-    const bool fullTeam = !omp_get_dynamic() && omp_get_thread_limit() >= numCores;
-    run(n, result);
-    for (int i = 0; i < n; ++i) {
-      ASSERT_EQ(rec.writes[i].load(), 1) << "entry " << i << " of " << n;
-      ASSERT_EQ(result[i], 2.0);
-      if (fullTeam) {
-        ASSERT_EQ(rec.writer[i], i % numCores) << "entry " << i;
+  for (int count : {0, 1, 2, 20, 100}) {
+    for (int n : {0, 1, numCores - 1, numCores, numCores + 1, 1000, 1003}) {
+      Recorded rec(n);
+      std::vector<double> result;
+      // The full team is certain only without dynamic teams or a thread limit.
+      const bool fullTeam = !omp_get_dynamic() && omp_get_thread_limit() >= numCores;
+      run(n, count, result);
+      for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(rec.writes[i].load(), 1) << "entry " << i << " of " << n << ", list " << count;
+        ASSERT_EQ(result[i], count > 0 ? count : 1.5);
+        if (fullTeam) {
+          ASSERT_EQ(rec.writer[i], i % numCores) << "entry " << i << ", list " << count;
+        }
       }
     }
   }
@@ -54,7 +61,7 @@ TEST(Shares, SmallerTeamsFromInsideAParallelRegion) {
   std::vector<double> result;
 #pragma omp parallel num_threads(2)
 #pragma omp single
-  run(n, result);  // nested: the runtime grants a team of one
+  run(n, 2, result);  // nested: the runtime grants a team of one
   for (int i = 0; i < n; ++i) {
     ASSERT_EQ(rec.writes[i].load(), 1) << "entry " << i;
     ASSERT_EQ(rec.writer[i], 0);

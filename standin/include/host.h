@@ -25,9 +25,9 @@ typedef enum {
 enum { hostComplexFlag = 1, hostSparseFlag = 2 };
 
 /* A new array of zeros with the given class, dimensions (at least two) and
- * flags. Arrays whose data would exceed 1 GiB get no data at all (their data
- * address is NULL): they exist to test size checks, and any read of them
- * faults. */
+ * flags. Empty arrays, and arrays whose data would exceed 1 GiB, get no data
+ * at all (their data address is NULL): the large ones exist to test size
+ * checks, and any read of either faults. */
 mxArray* hostCreateArray(HostClass cls, int ndims, const size_t* dims, int flags);
 void hostDestroyArray(mxArray* array);
 /* Number of arrays ever created, by the host or by modules. */
