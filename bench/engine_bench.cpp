@@ -22,6 +22,7 @@
 #include "host.h"
 #include "relabel.h"
 #include "scan.h"
+#include "short_lists.h"
 
 namespace {
 
@@ -68,20 +69,6 @@ Case& cases(int index) {
 constexpr int kCases = 5;
 constexpr int kRandomExitCase = 1, kFullScanCase = 4;
 
-// Short lists: the cost per table entry, where the scan itself is short and
-// whatever else an entry costs shows.
-const int kShortCounts[] = {1, 2, 4, 8, 16, 32, 64, 256};
-constexpr int kShortEntries = 200000;
-
-Case& shortCase(int index) {
-  static std::vector<Case> all = [] {
-    std::vector<Case> v;
-    for (int count : kShortCounts) v.push_back(makeCase(kShortEntries, count));
-    return v;
-  }();
-  return all[index];
-}
-
 enum Mode { reference, oneWorker, fullTeam };
 const char* modeName[] = {"reference", "one worker", "full team"};
 
@@ -114,17 +101,6 @@ void BM_Relabel(benchmark::State& state) {
   state.SetLabel(std::string(modeName[mode]) + ", n=" + std::to_string(c.n) +
                  " count=" + std::to_string(c.count) +
                  (mode == reference ? " scalar" : std::string(" ") + scanPathName(widest)));
-}
-
-// One worker on a short list; the reference is the scalar scan.
-void BM_ShortList(benchmark::State& state) {
-  Case& c = shortCase(static_cast<int>(state.range(0)));
-  const Mode mode = static_cast<Mode>(state.range(1));
-  timeRuns(state, c, oneWorker, mode == reference);
-  // Entries per iteration in billions, as a rate and inverted: ns per entry.
-  state.counters["ns/entry"] = benchmark::Counter(
-      1e-9 * c.n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-  state.SetLabel(std::string(modeName[mode]) + ", count=" + std::to_string(c.count));
 }
 
 double processCpuSeconds() {
@@ -192,7 +168,6 @@ class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   SummaryReporter() : ConsoleReporter(OO_Tabular) {}
   std::map<std::pair<int, int>, double> rate;     // (case, mode) -> cmp/s
-  std::map<std::pair<int, int>, double> shortNs;  // (short case, mode) -> ns per entry
   double conversionCeiling = 0;                   // per core
 
   void ReportRuns(const std::vector<Run>& runs) override {
@@ -204,8 +179,6 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       if (std::sscanf(r.run_name.args.c_str(), "%d/%d", &index, &mode) != 2) continue;
       auto it = r.counters.find("cmp/s");
       if (it != r.counters.end()) rate[{index, mode}] = it->second.value;
-      auto ns = r.counters.find("ns/entry");
-      if (ns != r.counters.end()) shortNs[{index, mode}] = ns->second.value;
     }
   }
 };
@@ -216,11 +189,6 @@ BENCHMARK(BM_Relabel)
     ->ArgsProduct({{0, 1, 2, 3, 4}, {reference, oneWorker, fullTeam}})
     ->Unit(benchmark::kMillisecond)
     ->MinTime(0.3)
-    ->UseRealTime();
-BENCHMARK(BM_ShortList)
-    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6, 7}, {reference, oneWorker}})
-    ->Unit(benchmark::kMillisecond)
-    ->MinTime(0.2)
     ->UseRealTime();
 BENCHMARK(BM_Call)->Args({0, 0})->Args({10, 0})->Iterations(20000)->UseManualTime()->Unit(
     benchmark::kMicrosecond);
@@ -265,18 +233,6 @@ int main(int argc, char** argv) {
         cases(kRandomExitCase).n, cases(kRandomExitCase).count, share(kRandomExitCase),
         cases(kFullScanCase).n, cases(kFullScanCase).count, share(kFullScanCase));
   }
-  std::printf("\nshort lists, one worker, n=%d, match at a random place: ns per table entry\n",
-              kShortEntries);
-  std::printf("%7s %11s %11s %9s\n", "count", "reference", scanPathName(scanPathInUse()),
-              "ref / it");
-  for (int i = 0; i < static_cast<int>(std::size(kShortCounts)); ++i) {
-    auto ns = [&](int mode) {
-      auto it = reporter.shortNs.find({i, mode});
-      return it == reporter.shortNs.end() ? 0.0 : it->second;
-    };
-    if (ns(reference) == 0 || ns(oneWorker) == 0) continue;
-    std::printf("%7d %11.2f %11.2f %8.1fx\n", kShortCounts[i], ns(reference), ns(oneWorker),
-                ns(reference) / ns(oneWorker));
-  }
+  shortListTables();
   benchmark::Shutdown();
 }

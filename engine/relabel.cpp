@@ -12,6 +12,10 @@
 #else
 #include <dlfcn.h>
 #endif
+#if defined(__linux__) && !defined(RELABEL_NO_WORKER_PLACEMENT)
+#include <sched.h>
+#define RELABEL_WORKER_PLACEMENT 1
+#endif
 
 int numCores = omp_get_num_procs();
 
@@ -24,10 +28,10 @@ void relabelWorker(const double* table, int n, const double* list, int count, do
   const int t = omp_get_thread_num();
   if (t >= n) return;
   const int granted = omp_get_num_threads();
-  const RelabelShare share = shareFor(count);
   // numCores is at least 1 once loaded; a call before the static initializer
   // has run (another initializer) must still terminate, with a step of 1.
   const std::int64_t step = numCores > 0 ? numCores : 1;
+  const RelabelShare share = shareFor(count, step);
   // Share s is the cyclic sequence s, s + step, ...; a full team runs one share
   // per worker. A smaller team deals the shares out cyclically again, so the
   // entries of workers that never started are still written exactly once.
@@ -78,6 +82,31 @@ bool keepWorkersCodeLoaded() {
 #endif
 }
 
+#ifdef RELABEL_WORKER_PLACEMENT
+// A worker that finds itself on the calling thread's CPU moves to another CPU
+// it may use. After a pause the runtime's parked workers are woken by the
+// calling thread, and a virtual machine's scheduler, which takes an idle vCPU
+// for one its hypervisor has taken away, often queues them on the waker's own
+// CPU: the caller then spins in the runtime's barrier while the worker waits
+// behind it, and the two trade the CPU only at the scheduler's tick (4 ms), at
+// both ends of the region. Narrowing the worker's own mask to the other CPUs
+// migrates it at once; its mask is restored straight away, and it stays where
+// it went. Only this thread's own mask is touched, and a failing call changes
+// where it runs, never what it computes.
+void leaveCallersCpu(int callerCpu) {
+  if (callerCpu < 0 || callerCpu >= CPU_SETSIZE || sched_getcpu() != callerCpu) return;
+  cpu_set_t own;
+  if (sched_getaffinity(0, sizeof own, &own) != 0) return;
+  if (!CPU_ISSET(callerCpu, &own) || CPU_COUNT(&own) < 2) return;
+  cpu_set_t others = own;
+  CPU_CLR(callerCpu, &others);
+  if (sched_setaffinity(0, sizeof others, &others) != 0) return;
+  // The mask just read is the one in force before; should the first restore
+  // be refused (a CPU set changed meanwhile), it is tried once more.
+  if (sched_setaffinity(0, sizeof own, &own) != 0) sched_setaffinity(0, sizeof own, &own);
+}
+#endif
+
 }  // namespace
 
 // A team is started for every call, also for n == 0; the team size is requested
@@ -91,9 +120,25 @@ void relabelParallel(const double* table, int n, const double* list, int count, 
   const int savedBlocktime = blocktime ? kmp_get_blocktime() : 0;
   if (blocktime) kmp_set_blocktime(0);
 #endif
+#ifdef RELABEL_WORKER_PLACEMENT
+  // Read before the region and only read inside it.
+  const int callerCpu = sched_getcpu();
+#pragma omp parallel num_threads(numCores > 0 ? numCores : 1) default(none) \
+    shared(table, n, list, count, result, callerCpu)
+  {
+    const bool caller = omp_get_thread_num() == 0;
+    if (!caller) leaveCallersCpu(callerCpu);
+    relabelWorker(table, n, list, count, result);
+    // A worker still queued behind the caller gets the CPU now, and moves,
+    // rather than at the tick: the caller would otherwise spin in the
+    // barrier in its way.
+    if (caller && omp_get_num_threads() > 1) sched_yield();
+  }
+#else
 #pragma omp parallel num_threads(numCores > 0 ? numCores : 1) default(none) \
     shared(table, n, list, count, result)
   relabelWorker(table, n, list, count, result);
+#endif
 #ifdef RELABEL_BLOCKTIME
   if (blocktime) kmp_set_blocktime(savedBlocktime);
 #endif

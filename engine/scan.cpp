@@ -30,6 +30,18 @@ namespace {
 // survive) or that position + 1; the choice is made on the bits, so no value
 // passes through arithmetic. The scan is inlined into each path's instance
 // (the path's function is flattened), so it may use that path's instructions.
+// Test builds only: records a write of result entry i (see relabel.h).
+inline void recordWrite(std::int64_t i) {
+#ifdef RELABEL_RECORD_WRITERS
+  if (relabelWriter && relabelWriteCount) {
+    relabelWriter[i] = omp_get_thread_num();
+    relabelWriteCount[i].fetch_add(1);
+  }
+#else
+  (void)i;
+#endif
+}
+
 template <class Scan>
 inline void shareLoop(const double* table, std::int64_t first, std::int64_t n, std::int64_t step,
                       const Scan& scan, double* result) {
@@ -43,12 +55,7 @@ inline void shareLoop(const double* table, std::int64_t first, std::int64_t n, s
     std::memcpy(&positionBits, &position, sizeof positionBits);
     bits = pos >= 0 ? positionBits : bits;
     std::memcpy(&result[i], &bits, sizeof bits);
-#ifdef RELABEL_RECORD_WRITERS
-    if (relabelWriter && relabelWriteCount) {
-      relabelWriter[i] = omp_get_thread_num();
-      relabelWriteCount[i].fetch_add(1);
-    }
-#endif
+    recordWrite(i);
   }
 }
 
@@ -90,6 +97,36 @@ RELABEL_AVX512 std::uint64_t bits8(__m256i equal) {
   return static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(equal)));
 }
 
+// The last r (1 to 7) entries of a list, at p, read with a masked load of 8
+// lanes; masked-off lanes are neither loaded (nothing outside the list is
+// touched) nor compared (their zeros would otherwise match key 0). A masked
+// load whose 64 bytes cross into the next page is very slow on some
+// processors, even when every lane beyond the page is masked off, so such a
+// block is read from a window that ends with the list instead: its real lanes
+// are then the upper r, and its bits are shifted down. The window starts on the
+// list's own page, whose bytes before the list exist, and those lanes are
+// masked off too.
+struct PartialBlock {
+  const double* at;
+  __mmask8 lanes;
+  unsigned shift;
+
+  PartialBlock(const double* p, int r) : at(p), lanes(static_cast<__mmask8>((1u << r) - 1)), shift(0) {
+    const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(p) % 4096;
+    if (r > 0 && offset > 4096 - 64) {
+      shift = 8u - static_cast<unsigned>(r);
+      at = p - shift;
+      lanes = static_cast<__mmask8>(lanes << shift);
+    }
+  }
+
+  // One bit per real entry, lowest for the first, of the entries whose key is k.
+  RELABEL_AVX512 std::uint64_t bits(__m256i k) const {
+    const __m256i keys = _mm512_cvttpd_epi32(_mm512_maskz_loadu_pd(lanes, at));
+    return std::uint64_t{_mm256_mask_cmpeq_epi32_mask(lanes, keys, k)} >> shift;
+  }
+};
+
 // The list is walked in groups of 64 entries: eight blocks of 8 keys are
 // compared as vectors and OR-ed, so a group costs one branch, and only the
 // group that matches is searched for its lowest set lane, the first match.
@@ -105,13 +142,13 @@ struct ScanAvx512 {
   const double* list;
   int groupsEnd;       // list entries covered by whole groups of 64
   int blocks;          // whole blocks of 8 after them
-  __mmask8 lastLanes;  // lanes of a final partial block (0: none)
+  PartialBlock last;   // a final partial block (no lanes: none)
 
   ScanAvx512(const double* list, int count)
       : list(list),
         groupsEnd(count / 64 * 64),
         blocks(count % 64 / 8),
-        lastLanes(static_cast<__mmask8>((1u << (count % 8)) - 1)) {}
+        last(list + count / 8 * 8, count % 8) {}
 
   RELABEL_AVX512_TARGET int firstMatch(double entry) const {
     // The entry's key in every lane, converted by the same instruction.
@@ -140,12 +177,7 @@ struct ScanAvx512 {
     const double* p = list + j;
     std::uint64_t m = 0;
     for (int b = 0; b < blocks; ++b) m |= bits8(_mm256_cmpeq_epi32(keys8(p + 8 * b), k)) << (8 * b);
-    if (lastLanes) {
-      // Masked-off lanes are neither loaded (nothing past count is touched)
-      // nor compared (their zeros would otherwise match key 0).
-      const __m256i keys = _mm512_cvttpd_epi32(_mm512_maskz_loadu_pd(lastLanes, p + 8 * blocks));
-      m |= std::uint64_t{_mm256_mask_cmpeq_epi32_mask(lastLanes, keys, k)} << (8 * blocks);
-    }
+    if (last.lanes) m |= last.bits(k) << (8 * blocks);
     return m ? j + __builtin_ctzll(m) : -1;
   }
 };
@@ -156,18 +188,14 @@ struct ScanAvx512 {
 template <int kBlocks, bool kPartial>
 struct ScanAvx512Short {
   const double* list;
-  __mmask8 lastLanes;
+  PartialBlock last;
 
   RELABEL_AVX512_TARGET int firstMatch(double entry) const {
     const __m256i k = _mm512_cvttpd_epi32(_mm512_set1_pd(entry));
     std::uint64_t m = 0;
     for (int b = 0; b < kBlocks; ++b)
       m |= bits8(_mm256_cmpeq_epi32(keys8(list + 8 * b), k)) << (8 * b);
-    if (kPartial) {
-      const __m256i keys =
-          _mm512_cvttpd_epi32(_mm512_maskz_loadu_pd(lastLanes, list + 8 * kBlocks));
-      m |= std::uint64_t{_mm256_mask_cmpeq_epi32_mask(lastLanes, keys, k)} << (8 * kBlocks);
-    }
+    if (kPartial) m |= last.bits(k) << (8 * kBlocks);
     // tzcnt of an empty mask is 64; the share loop keeps the entry then.
     const int first = static_cast<int>(_tzcnt_u64(m));
     return m ? first : -1;
@@ -178,8 +206,7 @@ template <int kBlocks, bool kPartial>
 RELABEL_AVX512_TARGET __attribute__((flatten)) void shareAvx512Short(
     const double* table, std::int64_t first, std::int64_t n, std::int64_t step, const double* list,
     int count, double* result) {
-  const ScanAvx512Short<kBlocks, kPartial> scan{list,
-                                                static_cast<__mmask8>((1u << (count % 8)) - 1)};
+  const ScanAvx512Short<kBlocks, kPartial> scan{list, PartialBlock(list + 8 * kBlocks, count % 8)};
   shareLoop(table, first, n, step, scan, result);
 }
 
@@ -204,6 +231,123 @@ RELABEL_AVX512_TARGET __attribute__((flatten)) void shareAvx512(const double* ta
                                                                 const double* list, int count,
                                                                 double* result) {
   shareLoop(table, first, n, step, ScanAvx512(list, count), result);
+}
+
+// Transposed shares for short lists. Scanning one entry at a time, a short
+// list costs little but the fixed work around it: the entry's key broadcast
+// and converted, a list of 4 filling half a block. These shares turn the layout
+// around: 16 of the worker's own entries at a time, in two vectors of 8, their
+// keys converted once; then, for each list position j upward from 0, list[j]
+// is broadcast into every lane of each vector and that vector converted, so
+// every lane converts its own copy of list[j] for its own comparison. A lane
+// keeps the first position whose key equals its own. The lanes' results are
+// chosen on the bits.
+//
+// The compiler must not merge the two vectors' conversions of one list entry,
+// nor move a conversion out of the loop over the table, as it would for a value
+// it can see is the same: each broadcast passes through an empty volatile asm
+// statement, which makes its value opaque and is never merged or hoisted, so
+// its conversion is done where it is written.
+RELABEL_AVX512 __m512d opaque(__m512d v) {
+  asm volatile("" : "+v"(v));
+  return v;
+}
+
+// How a share's own entries i, i + step, ..., i + 15 * step are read and
+// written, for one step or for any: fits(i, n) says whether every element the
+// access touches lies below n.
+struct ContiguousEntries {  // step 1: plain loads and stores
+  explicit ContiguousEntries(std::int64_t) {}
+  bool fits(std::int64_t i, std::int64_t n) const { return i + 16 <= n; }
+  RELABEL_AVX512 void load(const double* table, std::int64_t i, __m512d& a, __m512d& b) const {
+    a = _mm512_loadu_pd(table + i);
+    b = _mm512_loadu_pd(table + i + 8);
+  }
+  RELABEL_AVX512 void store(double* result, std::int64_t i, __m512d a, __m512d b) const {
+    _mm512_storeu_pd(result + i, a);
+    _mm512_storeu_pd(result + i + 8, b);
+  }
+};
+
+// Step 2: the even elements of 32 loaded, and written back with masked stores,
+// which leave the other worker's entries untouched.
+struct PairedEntries {
+  explicit PairedEntries(std::int64_t) {}
+  bool fits(std::int64_t i, std::int64_t n) const { return i + 32 <= n; }
+  RELABEL_AVX512 static __m512d evens(const double* p) {
+    const __m512i even = _mm512_set_epi64(14, 12, 10, 8, 6, 4, 2, 0);
+    return _mm512_permutex2var_pd(_mm512_loadu_pd(p), even, _mm512_loadu_pd(p + 8));
+  }
+  RELABEL_AVX512 static void spread(double* p, __m512d v) {
+    const __m512i low = _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0);
+    const __m512i high = _mm512_set_epi64(7, 7, 6, 6, 5, 5, 4, 4);
+    _mm512_mask_storeu_pd(p, 0x55, _mm512_permutexvar_pd(low, v));
+    _mm512_mask_storeu_pd(p + 8, 0x55, _mm512_permutexvar_pd(high, v));
+  }
+  RELABEL_AVX512 void load(const double* table, std::int64_t i, __m512d& a, __m512d& b) const {
+    a = evens(table + i);
+    b = evens(table + i + 16);
+  }
+  RELABEL_AVX512 void store(double* result, std::int64_t i, __m512d a, __m512d b) const {
+    spread(result + i, a);
+    spread(result + i + 16, b);
+  }
+};
+
+// Any step: element by element, into vectors and out of them (gathers and
+// scatters measured slower).
+struct LoadedEntries {
+  std::int64_t step;
+  explicit LoadedEntries(std::int64_t step) : step(step) {}
+  bool fits(std::int64_t i, std::int64_t n) const { return i + 15 * step < n; }
+  RELABEL_AVX512 static __m512d eight(const double* p, std::int64_t s) {
+    return _mm512_set_pd(p[7 * s], p[6 * s], p[5 * s], p[4 * s], p[3 * s], p[2 * s], p[s], p[0]);
+  }
+  RELABEL_AVX512 void load(const double* table, std::int64_t i, __m512d& a, __m512d& b) const {
+    a = eight(table + i, step);
+    b = eight(table + i + 8 * step, step);
+  }
+  RELABEL_AVX512 void store(double* result, std::int64_t i, __m512d a, __m512d b) const {
+    alignas(64) double out[16];
+    _mm512_store_pd(out, a);
+    _mm512_store_pd(out + 8, b);
+    for (int k = 0; k < 16; ++k) result[i + k * step] = out[k];
+  }
+};
+
+template <class Entries>
+RELABEL_AVX512_TARGET __attribute__((flatten)) void shareTransposed(
+    const double* table, std::int64_t first, std::int64_t n, std::int64_t step, const double* list,
+    int count, double* result) {
+  const Entries entries(step);
+  std::int64_t i = first;
+  for (; entries.fits(i, n); i += 16 * step) {
+    __m512d a, b;
+    entries.load(table, i, a, b);
+    const __m256i keysA = _mm512_cvttpd_epi32(a), keysB = _mm512_cvttpd_epi32(b);
+    // Per lane, the lowest position j + 1 whose key equals the lane's, or all
+    // ones while there is none; unsigned minima keep the first match in
+    // plain vector operations, with no mask carried from one j to the next.
+    const __m256i none = _mm256_set1_epi32(-1);
+    __m256i firstA = none, firstB = none, position = _mm256_set1_epi32(1);
+    for (int j = 0; j < count; ++j) {
+      const __m256i equalA =
+          _mm256_cmpeq_epi32(keysA, _mm512_cvttpd_epi32(opaque(_mm512_set1_pd(list[j]))));
+      const __m256i equalB =
+          _mm256_cmpeq_epi32(keysB, _mm512_cvttpd_epi32(opaque(_mm512_set1_pd(list[j]))));
+      // position | ~equal in one operation (truth table 0xCF: B or not A).
+      firstA = _mm256_min_epu32(firstA, _mm256_ternarylogic_epi32(equalA, position, position, 0xCF));
+      firstB = _mm256_min_epu32(firstB, _mm256_ternarylogic_epi32(equalB, position, position, 0xCF));
+      position = _mm256_sub_epi32(position, none);
+    }
+    const __mmask8 foundA = _mm256_cmpneq_epi32_mask(firstA, none);
+    const __mmask8 foundB = _mm256_cmpneq_epi32_mask(firstB, none);
+    entries.store(result, i, _mm512_mask_mov_pd(a, foundA, _mm512_cvtepi32_pd(firstA)),
+                  _mm512_mask_mov_pd(b, foundB, _mm512_cvtepi32_pd(firstB)));
+    for (int k = 0; k < 16; ++k) recordWrite(i + k * step);
+  }
+  // The rest of the share, fewer than 16 entries (32 elements at step 2).
+  shareLoop(table, i, n, step, ScanScalar{list, count}, result);
 }
 
 #define RELABEL_AVX2 __attribute__((target("avx2"), always_inline)) inline
@@ -260,6 +404,21 @@ constexpr int kAvx512Minimum = 2;
 constexpr int kAvx512Short = 64;
 constexpr int kAvx2Minimum = 4;
 
+ShareLayout layout = ShareLayout::automatic;
+
+// Where the transposed shares beat the per-entry scans, by list length and
+// step, as measured one worker at each step (AMD EPYC, Zen 5; the README has
+// the table). Contiguous and paired loads (steps 1 and 2) and element loads up
+// to step 5 win at every length to 64, by 1.1x to 9x; at steps 6 to 32 the
+// strided element loads and stores cost as much as the scan saves beyond a
+// dozen entries; at larger steps they never gain. Longer lists keep the
+// group scan, whose exits win there.
+bool transposedWins(int count, std::int64_t step) {
+  if (step <= 5) return count <= 64;
+  if (step <= 32) return count <= 12;
+  return false;
+}
+
 }  // namespace
 
 bool scanPathSupported(ScanPath path) {
@@ -302,8 +461,20 @@ const char* scanPathName(ScanPath path) {
   return "?";
 }
 
-RelabelShare shareFor(int count) {
+ShareLayout shareLayoutInUse() {
+  return layout;
+}
+
+void useShareLayout(ShareLayout chosen) {
+  layout = chosen;
+}
+
+RelabelShare shareFor(int count, std::int64_t step) {
 #ifdef RELABEL_X86_VECTOR
+  if (current == ScanPath::avx512 && layout != ShareLayout::perEntry &&
+      (layout == ShareLayout::transposed || transposedWins(count, step)))
+    return step == 1 ? shareTransposed<ContiguousEntries>
+                     : step == 2 ? shareTransposed<PairedEntries> : shareTransposed<LoadedEntries>;
   if (count >= kAvx512Minimum && current == ScanPath::avx512)
     return count <= kAvx512Short ? shareAvx512ShortFor(count) : shareAvx512;
   if (count >= kAvx2Minimum && current == ScanPath::avx2) return shareAvx2;

@@ -23,6 +23,14 @@ ScanPath scanPathInUse();
 bool useScanPath(ScanPath path);
 const char* scanPathName(ScanPath path);
 
-// What the path in use runs for a list of `count` entries: lists too short for
-// a path's vectors use the scalar loop.
-RelabelShare shareFor(int count);
+// How the AVX-512 path lays a share out against a short list: one entry at a
+// time against blocks of the list, or transposed, 16 of the share's entries at
+// a time against each list entry in turn. automatic chooses by list length and
+// step, as measured; forcing one is for tests and benchmarks, between calls.
+enum class ShareLayout { automatic, perEntry, transposed };
+ShareLayout shareLayoutInUse();
+void useShareLayout(ShareLayout layout);
+
+// What the path and layout in use run for a list of `count` entries and a
+// share's step: lists too short for a path's vectors use the scalar loop.
+RelabelShare shareFor(int count, std::int64_t step);

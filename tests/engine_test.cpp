@@ -3,7 +3,13 @@
 
 #include <cstdlib>
 #include <limits>
+#include <numeric>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 #include "reference.h"
 #include "relabel.h"
@@ -101,6 +107,12 @@ struct ForcedPath {
   ~ForcedPath() { useScanPath(saved); }
 };
 
+struct ForcedLayout {
+  ShareLayout saved = shareLayoutInUse();
+  explicit ForcedLayout(ShareLayout layout) { useShareLayout(layout); }
+  ~ForcedLayout() { useShareLayout(saved); }
+};
+
 // On the emulated processors, MESHLOOKUP_EXPECT_PATH names the widest path
 // they have; that one must be in use, or the run tests another path.
 TEST(ScanPaths, TheWidestPathTheProcessorHasIsInUse) {
@@ -138,6 +150,47 @@ TEST(ScanPaths, FirstMatchAtEveryPositionAndTail) {
   }
 }
 
+#ifndef _WIN32
+// Lists that end at every 8-byte place up to 128 bytes before an unmapped
+// page, or start right after one: a read outside the list would fault, and
+// the blocks read from a window that ends with the list must still give each
+// entry its first match.
+TEST(ScanPaths, ListsAgainstUnmappedPages) {
+  const long page = sysconf(_SC_PAGESIZE);
+  char* pages = static_cast<char*>(
+      mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(mprotect(pages, page, PROT_NONE), 0);
+  ASSERT_EQ(mprotect(pages + 2 * page, page, PROT_NONE), 0);
+  std::mt19937_64 rng(5);
+  for (ScanPath path : runnablePaths()) {
+    ForcedPath forcedPath(path);
+    for (ShareLayout layout : {ShareLayout::perEntry, ShareLayout::transposed}) {
+      ForcedLayout forcedLayout(layout);
+      for (int count = 1; count <= 80; ++count) {
+        const auto list = randomValues(rng, count, 12);
+        const auto table = randomValues(rng, 100, 12);
+        const auto want = referenceRelabel(table, list);
+        for (int before = 0; before <= 128 + 8; before += 8) {
+          // before == 136: the list starts where the unmapped page below ends.
+          double* at = before <= 128
+                           ? reinterpret_cast<double*>(pages + 2 * page - before) - count
+                           : reinterpret_cast<double*>(pages + page);
+          std::copy(list.begin(), list.end(), at);
+          std::vector<double> got(table.size());
+          relabelParallel(table.data(), static_cast<int>(table.size()), at, count, got.data());
+          for (std::size_t i = 0; i < got.size(); ++i)
+            ASSERT_EQ(bitsOf(got[i]), bitsOf(want[i]))
+                << scanPathName(path) << " count " << count << " ends " << before
+                << " bytes before the page, entry " << i;
+        }
+      }
+    }
+  }
+  munmap(pages, 3 * page);
+}
+#endif
+
 TEST(ScanPaths, KeyBoundariesOnEveryPath) {
   const double values[] = {2147483647.9, 2147483648.0, -2147483648.9, -2147483649.0, kNaN,
                            kInf,         -kInf,        1e300,         -0.0,          -0.999,
@@ -149,6 +202,44 @@ TEST(ScanPaths, KeyBoundariesOnEveryPath) {
       std::vector<double> list(48, 1000.0);
       list[41] = v;
       EXPECT_EQ(positionOf(v, list.data(), 48), 41) << scanPathName(path) << " " << v;
+    }
+  }
+}
+
+// Each share a worker can run, on every path and in both layouts, called as a
+// worker of a team of `step` would call it, with every first index: each
+// entry of its share is the reference's, bit for bit, and no other entry is
+// written. Tables hold 32 to 64 of a share's entries, so its end falls at
+// every place in a block; lists of every length to past the layouts' switch.
+TEST(Shares, EveryLayoutAndStepGivesTheReferenceOnItsOwnEntriesOnly) {
+  std::vector<int> counts(71);
+  std::iota(counts.begin(), counts.end(), 0);
+  counts.insert(counts.end(), {100, 140});
+  std::mt19937_64 rng(20261209);
+  for (ScanPath path : runnablePaths()) {
+    ForcedPath forcedPath(path);
+    for (ShareLayout layout : {ShareLayout::perEntry, ShareLayout::transposed}) {
+      ForcedLayout forcedLayout(layout);
+      for (int step = 1; step <= 9; ++step) {
+        for (int count : counts) {
+          SCOPED_TRACE(testing::Message() << scanPathName(path) << " layout "
+                                          << static_cast<int>(layout) << " step " << step
+                                          << " count " << count);
+          const int keyRange = 1 + count / 2 + static_cast<int>(rng() % 8);
+          const int n = step * (32 + static_cast<int>(rng() % 33)) + static_cast<int>(rng() % step);
+          const auto table = randomValues(rng, n, keyRange);
+          const auto list = randomValues(rng, count, keyRange);
+          const auto want = referenceRelabel(table, list);
+          const RelabelShare share = shareFor(count, step);
+          for (int first = 0; first < step; ++first) {
+            std::vector<double> got(n, fromBits(kCanary));
+            share(table.data(), first, n, step, list.data(), count, got.data());
+            for (int i = 0; i < n; ++i)
+              ASSERT_EQ(bitsOf(got[i]), (i - first) % step == 0 ? bitsOf(want[i]) : kCanary)
+                  << "entry " << i << " of " << n << ", first " << first;
+          }
+        }
+      }
     }
   }
 }

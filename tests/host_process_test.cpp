@@ -12,12 +12,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #ifndef _WIN32
+#include <dirent.h>
 #include <unistd.h>
 #endif
 
@@ -104,6 +106,45 @@ bool copyFile(const std::string& from, const std::string& to) {
   std::ofstream out(to, std::ios::binary);
   out << in.rdbuf();
   return in.good() && out.good();
+}
+
+// The CPU mask of every thread of this process, by thread id, as the kernel
+// reports it.
+std::map<std::string, std::string> threadMasks() {
+  std::map<std::string, std::string> masks;
+  if (DIR* tasks = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(tasks)) {
+      if (e->d_name[0] == '.') continue;
+      std::ifstream status(std::string("/proc/self/task/") + e->d_name + "/status");
+      for (std::string line; std::getline(status, line);)
+        if (line.compare(0, 18, "Cpus_allowed_list:") == 0) masks[e->d_name] = line.substr(18);
+    }
+    closedir(tasks);
+  }
+  return masks;
+}
+
+// Calls may move the runtime's workers between CPUs, but leave no trace in the
+// host: after every call, each thread has the mask it had before, whether the
+// call came straight after the last one or woke the workers after a pause.
+TEST(Placement, EveryThreadKeepsItsCpuMaskAcrossCalls) {
+  MexFunction entry = hostLoadModule(modulePath());
+  ASSERT_NE(entry, nullptr) << hostLastError();
+  std::mt19937_64 rng(14);
+  callAndCheck(entry, rng, 100);  // the team exists from here on
+  const auto before = threadMasks();
+  ASSERT_FALSE(before.empty());
+  for (int k = 0; k < 40; ++k) {
+    if (k % 2) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    callAndCheck(entry, rng, 10 + rng() % 100);
+    for (const auto& [thread, mask] : threadMasks()) {
+      const auto was = before.find(thread);
+      if (was != before.end()) {
+        ASSERT_EQ(mask, was->second) << "thread " << thread << " after call " << k;
+      }
+    }
+  }
+  EXPECT_EQ(hostUnloadModule(entry), 0);
 }
 
 // `clear mex` after a rebuild: the unloaded module is gone from the process,

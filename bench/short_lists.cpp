@@ -1,0 +1,271 @@
+#include "short_lists.h"
+
+#include <omp.h>
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "relabel.h"
+#include "scan.h"
+
+namespace {
+
+// A list of `count` distinct keys in random order, and a table whose every
+// entry matches one of them at a random place.
+struct ShortCase {
+  std::vector<double> table, list, result;
+  ShortCase(int n, int count) : result(n) {
+    std::mt19937_64 rng(static_cast<unsigned>(n) * 7u + static_cast<unsigned>(count));
+    std::uniform_real_distribution<double> frac(0.0, 0.9);
+    std::vector<int> keys(count);
+    std::iota(keys.begin(), keys.end(), 100);
+    std::shuffle(keys.begin(), keys.end(), rng);
+    for (int k : keys) list.push_back(k + frac(rng));
+    std::uniform_int_distribution<int> pick(0, count - 1);
+    for (int i = 0; i < n; ++i) table.push_back(keys[pick(rng)] + frac(rng));
+  }
+};
+
+// Best of five rounds, each of as many runs as take about 20 ms: the least
+// disturbed time on a shared machine, in ns per entry.
+double nsPerEntry(const std::function<void()>& run, double entries) {
+  using Clock = std::chrono::steady_clock;
+  auto seconds = [&](int runs) {
+    const auto start = Clock::now();
+    for (int k = 0; k < runs; ++k) run();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  int runs = 1;
+  while (seconds(runs) < 0.02 && runs < (1 << 20)) runs *= 2;
+  double best = 1e30;
+  for (int round = 0; round < 5; ++round) best = std::min(best, seconds(runs) / runs);
+  return 1e9 * best / entries;
+}
+
+struct Layout {
+  const char* name;
+  ShareLayout layout;
+};
+const Layout kLayouts[] = {{"per entry", ShareLayout::perEntry},
+                           {"transposed", ShareLayout::transposed},
+                           {"chosen", ShareLayout::automatic}};
+
+// One share of step `step` from entry 0, as worker 0 of such a team runs it.
+double shareNs(ShortCase& c, ShareLayout layout, int step) {
+  useShareLayout(layout);
+  const RelabelShare share = shareFor(static_cast<int>(c.list.size()), step);
+  const int n = static_cast<int>(c.table.size());
+  const double ns = nsPerEntry(
+      [&] {
+        share(c.table.data(), 0, n, step, c.list.data(), static_cast<int>(c.list.size()),
+              c.result.data());
+      },
+      (n + step - 1) / step);
+  useShareLayout(ShareLayout::automatic);
+  return ns;
+}
+
+double teamNs(ShortCase& c, ShareLayout layout) {
+  useShareLayout(layout);
+  const int n = static_cast<int>(c.table.size());
+  const double ns = nsPerEntry(
+      [&] {
+        relabelParallel(c.table.data(), n, c.list.data(), static_cast<int>(c.list.size()),
+                        c.result.data());
+      },
+      n);
+  useShareLayout(ShareLayout::automatic);
+  return ns;
+}
+
+double copyNs(ShortCase& c) {
+  return nsPerEntry(
+      [&] {
+        std::memcpy(c.result.data(), c.table.data(), c.table.size() * sizeof(double));
+        asm volatile("" ::"r"(c.result.data()) : "memory");
+      },
+      static_cast<double>(c.table.size()));
+}
+
+// Every entry i, i + step, ... from 0, copied: what a share's own reads and
+// writes cost by themselves.
+double stridedCopyNs(ShortCase& c, int step) {
+  const std::int64_t n = static_cast<std::int64_t>(c.table.size());
+  return nsPerEntry(
+      [&] {
+        for (std::int64_t i = 0; i < n; i += step) c.result[i] = c.table[i];
+        asm volatile("" ::"r"(c.result.data()) : "memory");
+      },
+      static_cast<double>((n + step - 1) / step));
+}
+
+// The same copy by a team of numCores, each worker its own cyclic share.
+double teamStridedCopyNs(ShortCase& c) {
+  const std::int64_t n = static_cast<std::int64_t>(c.table.size());
+  const std::int64_t step = numCores;
+  return nsPerEntry(
+      [&] {
+#pragma omp parallel num_threads(numCores)
+        {
+          for (std::int64_t i = omp_get_thread_num(); i < n; i += step) c.result[i] = c.table[i];
+        }
+        asm volatile("" ::"r"(c.result.data()) : "memory");
+      },
+      static_cast<double>(n));
+}
+
+const int kCounts[] = {1, 2, 4, 8, 12, 16, 24, 32, 48, 64, 96, 128, 256};
+
+void header(const char* title) {
+  std::printf("\n%s\n%-22s", title, "list length");
+  for (int count : kCounts) std::printf(" %6d", count);
+  std::printf("\n");
+}
+
+void row(const char* name, const std::vector<double>& ns) {
+  std::printf("%-22s", name);
+  for (double x : ns) std::printf(" %6.2f", x);
+  std::printf("\n");
+}
+
+// One worker (a share of step 1) and the full team, ns per table entry.
+void layoutTable(int n) {
+  std::vector<ShortCase> cases;
+  for (int count : kCounts) cases.emplace_back(n, count);
+  char title[160];
+  std::snprintf(title, sizeof title, "short lists, one worker (step 1), n=%d, ns per entry:", n);
+  header(title);
+  std::vector<double> ns;
+  const ScanPath widest = scanPathInUse();
+  useScanPath(ScanPath::scalar);
+  for (auto& c : cases) ns.push_back(shareNs(c, ShareLayout::automatic, 1));
+  useScanPath(widest);
+  row("scalar reference", ns);
+  std::vector<double> chosen;
+  for (const Layout& l : kLayouts) {
+    ns.clear();
+    for (auto& c : cases) ns.push_back(shareNs(c, l.layout, 1));
+    row(l.name, ns);
+    chosen = ns;
+  }
+  std::vector<double> copy, ratio;
+  for (auto& c : cases) copy.push_back(copyNs(c));
+  row("memcpy of the table", copy);
+  for (size_t k = 0; k < copy.size(); ++k) ratio.push_back(chosen[k] / copy[k]);
+  row("chosen / memcpy", ratio);
+
+  std::snprintf(title, sizeof title, "short lists, full team of %d, n=%d, ns per entry:", numCores,
+                n);
+  header(title);
+  for (const Layout& l : kLayouts) {
+    ns.clear();
+    for (auto& c : cases) ns.push_back(teamNs(c, l.layout));
+    row(l.name, ns);
+    chosen = ns;
+  }
+  row("memcpy, one thread", copy);
+  std::vector<double> strided;
+  for (auto& c : cases) strided.push_back(teamStridedCopyNs(c));
+  row("cyclic copy, team", strided);
+  ratio.clear();
+  for (size_t k = 0; k < copy.size(); ++k) ratio.push_back(chosen[k] / copy[k]);
+  row("chosen / memcpy", ratio);
+  ratio.clear();
+  for (size_t k = 0; k < copy.size(); ++k) ratio.push_back(chosen[k] / strided[k]);
+  row("chosen / cyclic copy", ratio);
+}
+
+// One share at each step, ns per own entry: where the layouts cross.
+void stepTable(int n) {
+  std::vector<ShortCase> cases;
+  for (int count : kCounts) cases.emplace_back(n, count);
+  std::printf("\nshares by step, one worker, n=%d, ns per own entry (per entry / transposed)\n", n);
+  std::printf("%-5s %-11s", "step", "copy");
+  for (int count : kCounts) std::printf(" %11d", count);
+  std::printf("\n");
+  for (int step : {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 16, 32, 64}) {
+    std::printf("%-5d %-11.2f", step, stridedCopyNs(cases[0], step));
+    for (auto& c : cases) {
+      const double a = shareNs(c, ShareLayout::perEntry, step);
+      const double b = shareNs(c, ShareLayout::transposed, step);
+      std::printf(" %5.2f/%-5.2f", a, b);
+    }
+    std::printf("\n");
+  }
+}
+
+// The list's end at every 8-byte offset up to 120 bytes before a page
+// boundary, with the next page mapped and not: no place may be slow.
+void pageTable(int n, int count) {
+  const long page = 4096;
+  ShortCase c(n, count);
+  char* pages = static_cast<char*>(
+      mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  if (pages == MAP_FAILED) return;
+  std::printf("\nlist of %d at a page end, one worker (step 1) and full team, n=%d, ns per entry\n",
+              count, n);
+  std::printf("%-24s %-10s %-10s %-10s\n", "list ends bytes before", "per entry", "chosen",
+              "team");
+  // Per column: the fastest and slowest place.
+  double least[3] = {1e30, 1e30, 1e30}, most[3] = {0, 0, 0};
+  for (int guard = 0; guard < 2; ++guard) {
+    mprotect(pages + 2 * page, page, guard ? PROT_NONE : PROT_READ | PROT_WRITE);
+    for (int before = 0; before <= 120; before += 8) {
+      double* list = reinterpret_cast<double*>(pages + 2 * page - before) - count;
+      std::copy(c.list.begin(), c.list.end(), list);
+      const int m = static_cast<int>(c.table.size());
+      auto run = [&](ShareLayout layout, bool team) {
+        useShareLayout(layout);
+        const RelabelShare share = shareFor(count, 1);
+        const double ns = nsPerEntry(
+            [&] {
+              if (team)
+                relabelParallel(c.table.data(), m, list, count, c.result.data());
+              else
+                share(c.table.data(), 0, m, 1, list, count, c.result.data());
+            },
+            m);
+        useShareLayout(ShareLayout::automatic);
+        return ns;
+      };
+      const double a = run(ShareLayout::perEntry, false), b = run(ShareLayout::automatic, false),
+                   t = run(ShareLayout::automatic, true);
+      const double ns[3] = {a, b, t};
+      for (int k = 0; k < 3; ++k) {
+        least[k] = std::min(least[k], ns[k]);
+        most[k] = std::max(most[k], ns[k]);
+      }
+      std::printf("%4d%-20s %-10.2f %-10.2f %-10.2f\n", before,
+                  guard ? ", next page unmapped" : "", a, b, t);
+    }
+  }
+  munmap(pages, 3 * page);
+  const char* column[3] = {"per entry", "chosen", "team"};
+  bool slow = false;
+  // The team's column varies with whatever else runs on the other CPUs, so the
+  // check is on the one-worker columns.
+  for (int k = 0; k < 3; ++k) {
+    std::printf("page-boundary check, %s: slowest place %.2f ns per entry, fastest %.2f\n",
+                column[k], most[k], least[k]);
+    if (k < 2) slow = slow || most[k] > 2.0 * least[k];
+  }
+  std::printf("page-boundary check: %s\n",
+              slow ? "SLOW at some place (more than twice the fastest)"
+                   : "ok, no place costs twice the fastest");
+}
+
+}  // namespace
+
+void shortListTables() {
+  layoutTable(200000);
+  layoutTable(4000000);
+  stepTable(200000);
+  pageTable(200000, 12);
+}
