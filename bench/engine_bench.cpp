@@ -203,6 +203,10 @@ void loadHostRuntime() {
 }
 
 int main(int argc, char** argv) {
+  // A run narrowed to some benchmarks leaves out the short-list tables too.
+  bool filtered = false;
+  for (int k = 1; k < argc; ++k)
+    filtered = filtered || std::string(argv[k]).rfind("--benchmark_filter", 0) == 0;
   benchmark::Initialize(&argc, argv);
   loadHostRuntime();
   std::printf("workers: %d, widest scan: %s\n", numCores, scanPathName(scanPathInUse()));
@@ -233,6 +237,6 @@ int main(int argc, char** argv) {
         cases(kRandomExitCase).n, cases(kRandomExitCase).count, share(kRandomExitCase),
         cases(kFullScanCase).n, cases(kFullScanCase).count, share(kFullScanCase));
   }
-  shortListTables();
+  if (!filtered) shortListTables();
   benchmark::Shutdown();
 }
