@@ -167,8 +167,8 @@ BENCHMARK(BM_ConversionCeiling)->Unit(benchmark::kMillisecond)->MinTime(0.3);
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   SummaryReporter() : ConsoleReporter(OO_Tabular) {}
-  std::map<std::pair<int, int>, double> rate;     // (case, mode) -> cmp/s
-  double conversionCeiling = 0;                   // per core
+  std::map<std::pair<int, int>, double> rate;  // (case, mode) -> cmp/s
+  double conversionCeiling = 0;                // per core
 
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);

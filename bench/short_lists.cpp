@@ -211,8 +211,7 @@ void pageTable(int n, int count) {
   if (pages == MAP_FAILED) return;
   std::printf("\nlist of %d at a page end, one worker (step 1) and full team, n=%d, ns per entry\n",
               count, n);
-  std::printf("%-24s %-10s %-10s %-10s\n", "list ends bytes before", "per entry", "chosen",
-              "team");
+  std::printf("%-24s %-10s %-10s %-10s\n", "list ends bytes before", "per entry", "chosen", "team");
   // Per column: the fastest and slowest place.
   double least[3] = {1e30, 1e30, 1e30}, most[3] = {0, 0, 0};
   for (int guard = 0; guard < 2; ++guard) {
@@ -242,8 +241,8 @@ void pageTable(int n, int count) {
         least[k] = std::min(least[k], ns[k]);
         most[k] = std::max(most[k], ns[k]);
       }
-      std::printf("%4d%-20s %-10.2f %-10.2f %-10.2f\n", before,
-                  guard ? ", next page unmapped" : "", a, b, t);
+      std::printf("%4d%-20s %-10.2f %-10.2f %-10.2f\n", before, guard ? ", next page unmapped" : "",
+                  a, b, t);
     }
   }
   munmap(pages, 3 * page);
@@ -256,9 +255,8 @@ void pageTable(int n, int count) {
                 column[k], most[k], least[k]);
     if (k < 2) slow = slow || most[k] > 2.0 * least[k];
   }
-  std::printf("page-boundary check: %s\n",
-              slow ? "SLOW at some place (more than twice the fastest)"
-                   : "ok, no place costs twice the fastest");
+  std::printf("page-boundary check: %s\n", slow ? "SLOW at some place (more than twice the fastest)"
+                                                : "ok, no place costs twice the fastest");
 }
 
 }  // namespace

@@ -91,16 +91,6 @@ bool keepWorkersCodeLoaded() {
 }
 
 #ifdef RELABEL_WORKER_PLACEMENT
-// A worker that finds itself on the calling thread's CPU moves to another CPU
-// it may use. After a pause the runtime's parked workers are woken by the
-// calling thread, and a virtual machine's scheduler, which takes an idle vCPU
-// for one its hypervisor has taken away, often queues them on the waker's own
-// CPU: the caller then spins in the runtime's barrier while the worker waits
-// behind it, and the two trade the CPU only at the scheduler's tick (4 ms), at
-// both ends of the region. Narrowing the worker's own mask to the other CPUs
-// migrates it at once; its mask is restored straight away, and it stays where
-// it went. Only this thread's own mask is touched, and a failing call changes
-// where it runs, never what it computes.
 // A clock for telling a region that opened at once from one whose workers had
 // to be woken: the time-stamp counter where there is one (a few cycles to
 // read, at 1 GHz or more), the monotonic clock elsewhere.
@@ -131,6 +121,16 @@ bool workersSpin() {
   return !(spins && std::strcmp(spins, "0") == 0);
 }
 
+// A worker that finds itself on the calling thread's CPU moves to another CPU
+// it may use. After a pause the runtime's parked workers are woken by the
+// calling thread, and a virtual machine's scheduler, which takes an idle vCPU
+// for one its hypervisor has taken away, often queues them on the waker's own
+// CPU: the caller then spins in the runtime's barrier while the worker waits
+// behind it, and the two trade the CPU only at the scheduler's tick (4 ms), at
+// both ends of the region. Narrowing the worker's own mask to the other CPUs
+// migrates it at once; its mask is restored straight away, and it stays where
+// it went. Only this thread's own mask is touched, and a failing call changes
+// where it runs, never what it computes.
 void leaveCallersCpu(int callerCpu) {
   if (callerCpu < 0 || callerCpu >= CPU_SETSIZE || sched_getcpu() != callerCpu) return;
   cpu_set_t own;

@@ -111,7 +111,8 @@ struct PartialBlock {
   __mmask8 lanes;
   unsigned shift;
 
-  PartialBlock(const double* p, int r) : at(p), lanes(static_cast<__mmask8>((1u << r) - 1)), shift(0) {
+  PartialBlock(const double* p, int r)
+      : at(p), lanes(static_cast<__mmask8>((1u << r) - 1)), shift(0) {
     const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(p) % 4096;
     if (r > 0 && offset > 4096 - 64) {
       shift = 8u - static_cast<unsigned>(r);
@@ -140,9 +141,9 @@ struct PartialBlock {
 // partial block are real, is worked out once per share, not per entry.
 struct ScanAvx512 {
   const double* list;
-  int groupsEnd;       // list entries covered by whole groups of 64
-  int blocks;          // whole blocks of 8 after them
-  PartialBlock last;   // a final partial block (no lanes: none)
+  int groupsEnd;      // list entries covered by whole groups of 64
+  int blocks;         // whole blocks of 8 after them
+  PartialBlock last;  // a final partial block (no lanes: none)
 
   ScanAvx512(const double* list, int count)
       : list(list),
@@ -336,8 +337,10 @@ RELABEL_AVX512_TARGET __attribute__((flatten)) void shareTransposed(
       const __m256i equalB =
           _mm256_cmpeq_epi32(keysB, _mm512_cvttpd_epi32(opaque(_mm512_set1_pd(list[j]))));
       // position | ~equal in one operation (truth table 0xCF: B or not A).
-      firstA = _mm256_min_epu32(firstA, _mm256_ternarylogic_epi32(equalA, position, position, 0xCF));
-      firstB = _mm256_min_epu32(firstB, _mm256_ternarylogic_epi32(equalB, position, position, 0xCF));
+      firstA =
+          _mm256_min_epu32(firstA, _mm256_ternarylogic_epi32(equalA, position, position, 0xCF));
+      firstB =
+          _mm256_min_epu32(firstB, _mm256_ternarylogic_epi32(equalB, position, position, 0xCF));
       position = _mm256_sub_epi32(position, none);
     }
     const __mmask8 foundA = _mm256_cmpneq_epi32_mask(firstA, none);
@@ -473,8 +476,9 @@ RelabelShare shareFor(int count, std::int64_t step) {
 #ifdef RELABEL_X86_VECTOR
   if (current == ScanPath::avx512 && layout != ShareLayout::perEntry &&
       (layout == ShareLayout::transposed || transposedWins(count, step)))
-    return step == 1 ? shareTransposed<ContiguousEntries>
-                     : step == 2 ? shareTransposed<PairedEntries> : shareTransposed<LoadedEntries>;
+    return step == 1   ? shareTransposed<ContiguousEntries>
+           : step == 2 ? shareTransposed<PairedEntries>
+                       : shareTransposed<LoadedEntries>;
   if (count >= kAvx512Minimum && current == ScanPath::avx512)
     return count <= kAvx512Short ? shareAvx512ShortFor(count) : shareAvx512;
   if (count >= kAvx2Minimum && current == ScanPath::avx2) return shareAvx2;

@@ -173,9 +173,8 @@ TEST(ScanPaths, ListsAgainstUnmappedPages) {
         const auto want = referenceRelabel(table, list);
         for (int before = 0; before <= 128 + 8; before += 8) {
           // before == 136: the list starts where the unmapped page below ends.
-          double* at = before <= 128
-                           ? reinterpret_cast<double*>(pages + 2 * page - before) - count
-                           : reinterpret_cast<double*>(pages + page);
+          double* at = before <= 128 ? reinterpret_cast<double*>(pages + 2 * page - before) - count
+                                     : reinterpret_cast<double*>(pages + page);
           std::copy(list.begin(), list.end(), at);
           std::vector<double> got(table.size());
           relabelParallel(table.data(), static_cast<int>(table.size()), at, count, got.data());
@@ -222,9 +221,9 @@ TEST(Shares, EveryLayoutAndStepGivesTheReferenceOnItsOwnEntriesOnly) {
       ForcedLayout forcedLayout(layout);
       for (int step = 1; step <= 9; ++step) {
         for (int count : counts) {
-          SCOPED_TRACE(testing::Message() << scanPathName(path) << " layout "
-                                          << static_cast<int>(layout) << " step " << step
-                                          << " count " << count);
+          SCOPED_TRACE(testing::Message()
+                       << scanPathName(path) << " layout " << static_cast<int>(layout) << " step "
+                       << step << " count " << count);
           const int keyRange = 1 + count / 2 + static_cast<int>(rng() % 8);
           const int n = step * (32 + static_cast<int>(rng() % 33)) + static_cast<int>(rng() % step);
           const auto table = randomValues(rng, n, keyRange);

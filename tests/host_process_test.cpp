@@ -95,7 +95,8 @@ int mappingsOf(const std::string& path) {
   std::ifstream maps("/proc/self/maps");
   int count = 0;
   for (std::string line; std::getline(maps, line);)
-    if (line.size() > path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0 &&
+    if (line.size() > path.size() &&
+        line.compare(line.size() - path.size(), path.size(), path) == 0 &&
         line[line.size() - path.size() - 1] == ' ')
       ++count;
   return count;

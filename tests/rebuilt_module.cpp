@@ -4,6 +4,6 @@
 #include "mex.h"
 
 extern "C" __attribute__((visibility("default"))) void mexFunction(int, mxArray*[], int,
-                                                                    const mxArray*[]) {
+                                                                   const mxArray*[]) {
   mexPrintf("rebuilt module\n");
 }
