@@ -14,12 +14,14 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #ifndef _WIN32
 #include <dirent.h>
+#include <sched.h>
 #include <unistd.h>
 #endif
 
@@ -125,9 +127,25 @@ std::map<std::string, std::string> threadMasks() {
   return masks;
 }
 
+// The CPU a thread of this process last ran on, or -1.
+int lastCpuOf(const std::string& thread) {
+  std::ifstream stat("/proc/self/task/" + thread + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  // Fields after the name, which is in parentheses; the CPU is field 39.
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::string field;
+  for (int k = 3; k <= 39 && fields >> field; ++k)
+    if (k == 39) return std::atoi(field.c_str());
+  return -1;
+}
+
 // Calls may move the runtime's workers between CPUs, but leave no trace in the
-// host: after every call, each thread has the mask it had before, whether the
-// call came straight after the last one or woke the workers after a pause.
+// host: after every one of 40 calls, each thread has the mask it had before,
+// whether the call came straight after the last one or woke the workers after
+// a pause. Before every other call after a pause, the host runs its calling thread on
+// the CPU a worker last ran on, where the woken worker is then most likely
+// queued too, so that the call has a worker to move.
 TEST(Placement, EveryThreadKeepsItsCpuMaskAcrossCalls) {
   MexFunction entry = hostLoadModule(modulePath());
   ASSERT_NE(entry, nullptr) << hostLastError();
@@ -135,9 +153,26 @@ TEST(Placement, EveryThreadKeepsItsCpuMaskAcrossCalls) {
   callAndCheck(entry, rng, 100);  // the team exists from here on
   const auto before = threadMasks();
   ASSERT_FALSE(before.empty());
+  const std::string self = std::to_string(gettid());
+  cpu_set_t own;
+  ASSERT_EQ(sched_getaffinity(0, sizeof own, &own), 0);
   for (int k = 0; k < 40; ++k) {
-    if (k % 2) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    bool pinned = false;
+    if (k % 2) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      for (const auto& [thread, mask] : before) {
+        const int cpu = thread == self || k % 4 != 1 ? -1 : lastCpuOf(thread);
+        if (cpu < 0 || pinned) continue;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        pinned = sched_setaffinity(0, sizeof one, &one) == 0;
+      }
+    }
     callAndCheck(entry, rng, 10 + rng() % 100);
+    if (pinned) {
+      ASSERT_EQ(sched_setaffinity(0, sizeof own, &own), 0);
+    }
     for (const auto& [thread, mask] : threadMasks()) {
       const auto was = before.find(thread);
       if (was != before.end()) {
