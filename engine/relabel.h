@@ -19,6 +19,8 @@ extern int numCores;
 // 0): with the full team, worker t handles entries t, t + numCores, ... If the
 // runtime grants a smaller team, the granted workers take over the missing
 // workers' shares, so every entry is still written exactly once.
+// On Linux, a spinning worker woken onto the calling thread's CPU moves itself
+// to another CPU it may use; every thread's CPU mask is as before on return.
 // n and count must be >= 0; nothing outside table/result[0..n) or
 // list[0..count) is read or written. Allocates nothing, reports nothing.
 void relabelParallel(const double* table, int n, const double* list, int count, double* result);
