@@ -203,10 +203,18 @@ void loadHostRuntime() {
 }
 
 int main(int argc, char** argv) {
-  // A run narrowed to some benchmarks leaves out the short-list tables too.
+  // A run narrowed to some benchmarks leaves out the short-list tables too;
+  // --short-lists runs those tables alone.
   bool filtered = false;
-  for (int k = 1; k < argc; ++k)
+  for (int k = 1; k < argc; ++k) {
     filtered = filtered || std::string(argv[k]).rfind("--benchmark_filter", 0) == 0;
+    if (std::string(argv[k]) == "--short-lists") {
+      loadHostRuntime();
+      std::printf("workers: %d, widest scan: %s\n", numCores, scanPathName(scanPathInUse()));
+      shortListTables();
+      return 0;
+    }
+  }
   benchmark::Initialize(&argc, argv);
   loadHostRuntime();
   std::printf("workers: %d, widest scan: %s\n", numCores, scanPathName(scanPathInUse()));

@@ -390,6 +390,101 @@ __attribute__((target("avx2"), flatten)) void shareAvx2(const double* table, std
                                                         double* result) {
   shareLoop(table, first, n, step, ScanAvx2{list, count}, result);
 }
+
+// The transposed shares in AVX2, for processors without AVX-512: blocks of
+// two vectors of 4 of the share's entries (one or three or four vectors
+// measured slower), the rest as above: each vector converts its own broadcast
+// of list[j], made opaque the same way. Without unsigned minima or
+// ternary logic, a lane keeps the largest rank count - j of a matching j, in
+// two operations (and, signed maximum), 0 while there is none: the largest
+// rank is the lowest position.
+RELABEL_AVX2 __m256d opaque(__m256d v) {
+  asm volatile("" : "+x"(v));
+  return v;
+}
+
+// How four of a share's entries, i, i + step, i + 2 * step, i + 3 * step, are
+// read and written; fits(i, n, lanes) says whether every element that `lanes`
+// entries from i touch lies below n. Entries4 takes any step, one element at a
+// time; its stores touch nothing but the share's own entries.
+struct Entries4 {
+  std::int64_t step;
+  explicit Entries4(std::int64_t step) : step(step) {}
+  bool fits(std::int64_t i, std::int64_t n, int lanes) const { return i + (lanes - 1) * step < n; }
+  RELABEL_AVX2 __m256d load(const double* table, std::int64_t i) const {
+    const double* p = table + i;
+    return _mm256_set_pd(p[3 * step], p[2 * step], p[step], p[0]);
+  }
+  RELABEL_AVX2 void store(double* result, std::int64_t i, __m256d v) const {
+    const __m128d low = _mm256_castpd256_pd128(v), high = _mm256_extractf128_pd(v, 1);
+    _mm_storel_pd(result + i, low);
+    _mm_storeh_pd(result + i + step, low);
+    _mm_storel_pd(result + i + 2 * step, high);
+    _mm_storeh_pd(result + i + 3 * step, high);
+  }
+};
+
+struct ContiguousEntries4 {  // step 1
+  explicit ContiguousEntries4(std::int64_t) {}
+  bool fits(std::int64_t i, std::int64_t n, int lanes) const { return i + lanes <= n; }
+  RELABEL_AVX2 __m256d load(const double* table, std::int64_t i) const {
+    return _mm256_loadu_pd(table + i);
+  }
+  RELABEL_AVX2 void store(double* result, std::int64_t i, __m256d v) const {
+    _mm256_storeu_pd(result + i, v);
+  }
+};
+
+// Step 2: the even elements of 8, loaded as two vectors and shuffled; the
+// stores are element by element, as the other worker's entries lie between.
+struct PairedEntries4 : Entries4 {
+  explicit PairedEntries4(std::int64_t) : Entries4(2) {}
+  bool fits(std::int64_t i, std::int64_t n, int lanes) const { return i + 2 * lanes <= n; }
+  RELABEL_AVX2 __m256d load(const double* table, std::int64_t i) const {
+    const __m256d evens =
+        _mm256_unpacklo_pd(_mm256_loadu_pd(table + i), _mm256_loadu_pd(table + i + 4));
+    return _mm256_permute4x64_pd(evens, _MM_SHUFFLE(3, 1, 2, 0));
+  }
+};
+
+template <class Entries>
+__attribute__((target("avx2"), flatten)) void shareTransposedAvx2(const double* table,
+                                                                  std::int64_t first,
+                                                                  std::int64_t n, std::int64_t step,
+                                                                  const double* list, int count,
+                                                                  double* result) {
+  constexpr int kVectors = 2, kLanes = 4 * kVectors;
+  const Entries entries(step);
+  const __m128i none = _mm_setzero_si128(), one = _mm_set1_epi32(1), last = _mm_set1_epi32(count);
+  std::int64_t i = first;
+  for (; entries.fits(i, n, kLanes); i += kLanes * step) {
+    __m256d values[kVectors];
+    __m128i keys[kVectors], best[kVectors];
+    for (int v = 0; v < kVectors; ++v) {
+      values[v] = entries.load(table, i + 4 * v * step);
+      keys[v] = _mm256_cvttpd_epi32(values[v]);
+      best[v] = none;
+    }
+    __m128i rank = last;
+    for (int j = 0; j < count; ++j) {
+      for (int v = 0; v < kVectors; ++v) {
+        const __m128i listKeys = _mm256_cvttpd_epi32(opaque(_mm256_set1_pd(list[j])));
+        best[v] = _mm_max_epi32(best[v], _mm_and_si128(_mm_cmpeq_epi32(keys[v], listKeys), rank));
+      }
+      rank = _mm_sub_epi32(rank, one);
+    }
+    for (int v = 0; v < kVectors; ++v) {
+      // Position count - rank + 1; the entry's own bits where no rank was kept.
+      const __m256d positions =
+          _mm256_cvtepi32_pd(_mm_add_epi32(_mm_sub_epi32(last, best[v]), one));
+      const __m256d missing =
+          _mm256_castsi256_pd(_mm256_cvtepi32_epi64(_mm_cmpeq_epi32(best[v], none)));
+      entries.store(result, i + 4 * v * step, _mm256_blendv_pd(positions, values[v], missing));
+    }
+    for (int k = 0; k < kLanes; ++k) recordWrite(i + k * step);
+  }
+  shareLoop(table, i, n, step, ScanScalar{list, count}, result);
+}
 #endif
 
 ScanPath widestSupported() {
@@ -400,27 +495,45 @@ ScanPath widestSupported() {
 
 ScanPath current = widestSupported();
 
-// Lists shorter than this go to the scalar loop, which wins for a single entry
-// (nothing to mispredict). The AVX-512 scan handles any length with masked
-// loads; the AVX2 one needs a whole block of 4 to gain.
+// Lists shorter than this go to the scalar loop in the per-entry layout, which
+// wins for a single entry (nothing to mispredict). The AVX-512 scan handles any
+// length with masked loads; the AVX2 one needs a whole block of 4 to gain.
 constexpr int kAvx512Minimum = 2;
 constexpr int kAvx512Short = 64;
 constexpr int kAvx2Minimum = 4;
 
 ShareLayout layout = ShareLayout::automatic;
 
-// Where the transposed shares beat the per-entry scans, by list length and
-// step, as measured one worker at each step (AMD EPYC, Zen 5; the README has
-// the table). Contiguous and paired loads (steps 1 and 2) and element loads up
-// to step 5 win at every length to 64, by 1.1x to 9x; at steps 6 to 32 the
-// strided element loads and stores cost as much as the scan saves beyond a
-// dozen entries; at larger steps they never gain. Longer lists keep the
-// group scan, whose exits win there.
-bool transposedWins(int count, std::int64_t step) {
-  if (step <= 5) return count <= 64;
-  if (step <= 32) return count <= 12;
+#ifdef RELABEL_X86_VECTOR
+// Where the transposed shares beat the per-entry scans, by path, list length
+// and step, as measured one worker at each step (the README has the tables).
+// Longer lists keep the group scans, whose exits win there.
+// AVX-512 (AMD EPYC, Zen 5): contiguous and paired loads (steps 1 and 2) and
+// element loads up to step 5 win at every length to 64, by 1.1x to 9x; at
+// steps 6 to 32 the strided element loads and stores cost as much as the scan
+// saves beyond a dozen entries; at larger steps they never gain.
+// AVX2 (AMD EPYC, Zen 3): up to step 9 they win at every length to 64, by 1.2x
+// to 15x (the per-entry scan's exits mispredict on short lists); at steps 12
+// to 64 they win to 12 entries and break even beyond; larger steps were not
+// measured and keep the per-entry scan.
+bool transposedWins(ScanPath path, int count, std::int64_t step) {
+  if (path == ScanPath::avx512) {
+    if (step <= 5) return count <= 64;
+    if (step <= 32) return count <= 12;
+    return false;
+  }
+  if (path == ScanPath::avx2) {
+    if (step <= 9) return count <= 64;
+    if (step <= 64) return count <= 12;
+  }
   return false;
 }
+
+bool transposedFor(int count, std::int64_t step) {
+  if (layout == ShareLayout::perEntry || current == ScanPath::scalar) return false;
+  return layout == ShareLayout::transposed || transposedWins(current, count, step);
+}
+#endif
 
 }  // namespace
 
@@ -474,16 +587,20 @@ void useShareLayout(ShareLayout chosen) {
 
 RelabelShare shareFor(int count, std::int64_t step) {
 #ifdef RELABEL_X86_VECTOR
-  if (current == ScanPath::avx512 && layout != ShareLayout::perEntry &&
-      (layout == ShareLayout::transposed || transposedWins(count, step)))
+  if (current == ScanPath::avx512 && transposedFor(count, step))
     return step == 1   ? shareTransposed<ContiguousEntries>
            : step == 2 ? shareTransposed<PairedEntries>
                        : shareTransposed<LoadedEntries>;
+  if (current == ScanPath::avx2 && transposedFor(count, step))
+    return step == 1   ? shareTransposedAvx2<ContiguousEntries4>
+           : step == 2 ? shareTransposedAvx2<PairedEntries4>
+                       : shareTransposedAvx2<Entries4>;
   if (count >= kAvx512Minimum && current == ScanPath::avx512)
     return count <= kAvx512Short ? shareAvx512ShortFor(count) : shareAvx512;
   if (count >= kAvx2Minimum && current == ScanPath::avx2) return shareAvx2;
 #else
   (void)count;
+  (void)step;
 #endif
   return shareScalar;
 }

@@ -23,10 +23,11 @@ ScanPath scanPathInUse();
 bool useScanPath(ScanPath path);
 const char* scanPathName(ScanPath path);
 
-// How the AVX-512 path lays a share out against a short list: one entry at a
-// time against blocks of the list, or transposed, 16 of the share's entries at
-// a time against each list entry in turn. automatic chooses by list length and
-// step, as measured; forcing one is for tests and benchmarks, between calls.
+// How the vector paths lay a share out against a short list: one entry at a
+// time against blocks of the list, or transposed, 16 (AVX-512) or 8 (AVX2) of
+// the share's entries at a time against each list entry in turn. automatic
+// chooses by path, list length and step, as measured; forcing one is for tests
+// and benchmarks, between calls. The scalar path has one layout only.
 enum class ShareLayout { automatic, perEntry, transposed };
 ShareLayout shareLayoutInUse();
 void useShareLayout(ShareLayout layout);
