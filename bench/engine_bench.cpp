@@ -3,9 +3,6 @@
 // keys. Every case is also run with the plain scalar scan on one thread, and
 // the summary gives each rate as a multiple of that reference from this run.
 #include <benchmark/benchmark.h>
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 #include <time.h>
 
 #include <algorithm>
@@ -80,15 +77,15 @@ void run(Case& c, Mode mode) {
 }
 
 // Runs c on `workers` for every iteration, with the scalar scan when scalar
-// (the reference) and the widest scan otherwise.
+// (the reference) and the path in use otherwise.
 void timeRuns(benchmark::State& state, Case& c, Mode workers, bool scalar) {
-  const ScanPath widest = scanPathInUse();
+  const ScanPath inUse = scanPathInUse();
   if (scalar) useScanPath(ScanPath::scalar);
   for (auto _ : state) {
     run(c, workers);
     benchmark::DoNotOptimize(c.result.data());
   }
-  useScanPath(widest);
+  useScanPath(inUse);
 }
 
 void BM_Relabel(benchmark::State& state) {
@@ -134,34 +131,22 @@ void BM_Call(benchmark::State& state) {
                  (pauseMs ? " after " + std::to_string(pauseMs) + " ms idle" : " back to back"));
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-// The ceiling for this rule on one core: independent 8-lane truncating
-// conversions (vcvttpd2dq), nothing else. Every comparison needs one converted
-// lane.
-__attribute__((target("avx512f"))) void BM_ConversionCeiling(benchmark::State& state) {
-  if (!scanPathSupported(ScanPath::avx512)) {
-    state.SkipWithError("no AVX-512");
+// The ceiling for this rule on one core: independent truncating conversions
+// as wide as the path in use has, nothing else. Every comparison needs one
+// converted lane.
+void BM_ConversionCeiling(benchmark::State& state) {
+  const long rounds = 1 << 20;
+  long lanes = 0;
+  for (auto _ : state) lanes = laneConversions(rounds);
+  if (lanes == 0) {
+    state.SkipWithError("no vector conversions on this path");
     return;
   }
-  const __m512d a = _mm512_set1_pd(1.5), b = _mm512_set1_pd(2.5);
-  const __m512d c = _mm512_set1_pd(3.5), d = _mm512_set1_pd(4.5);
-  const long rounds = 1 << 20;
-  for (auto _ : state) {
-    for (long i = 0; i < rounds; ++i) {
-      __m256i w, x, y, z;
-      asm volatile(
-          "vcvttpd2dq %4, %0\n\tvcvttpd2dq %5, %1\n\tvcvttpd2dq %6, %2\n\tvcvttpd2dq %7, %3"
-          : "=v"(w), "=v"(x), "=v"(y), "=v"(z)
-          : "v"(a), "v"(b), "v"(c), "v"(d));
-      asm volatile("" ::"v"(w), "v"(x), "v"(y), "v"(z));
-    }
-  }
   state.counters["conv/s"] =
-      benchmark::Counter(32.0 * rounds, benchmark::Counter::kIsIterationInvariantRate);
-  state.SetLabel("one core, 8-lane vcvttpd2dq");
+      benchmark::Counter(static_cast<double>(lanes), benchmark::Counter::kIsIterationInvariantRate);
+  state.SetLabel(std::string("one core, ") + scanPathName(scanPathInUse()) + " vcvttpd2dq");
 }
 BENCHMARK(BM_ConversionCeiling)->Unit(benchmark::kMillisecond)->MinTime(0.3);
-#endif
 
 // Collects the comparison rates so that the summary can put them side by side.
 class SummaryReporter : public benchmark::ConsoleReporter {
@@ -204,20 +189,30 @@ void loadHostRuntime() {
 
 int main(int argc, char** argv) {
   // A run narrowed to some benchmarks leaves out the short-list tables too;
-  // --short-lists runs those tables alone.
-  bool filtered = false;
+  // --short-lists runs those tables alone. --path=NAME runs everything on a
+  // narrower path than the widest (avx2 on a processor with AVX-512, scalar).
+  bool filtered = false, shortListsOnly = false;
   for (int k = 1; k < argc; ++k) {
-    filtered = filtered || std::string(argv[k]).rfind("--benchmark_filter", 0) == 0;
-    if (std::string(argv[k]) == "--short-lists") {
-      loadHostRuntime();
-      std::printf("workers: %d, widest scan: %s\n", numCores, scanPathName(scanPathInUse()));
-      shortListTables();
-      return 0;
+    const std::string arg = argv[k];
+    filtered = filtered || arg.rfind("--benchmark_filter", 0) == 0;
+    shortListsOnly = shortListsOnly || arg == "--short-lists";
+    for (ScanPath path : {ScanPath::scalar, ScanPath::avx2, ScanPath::avx512}) {
+      if (arg != std::string("--path=") + scanPathName(path)) continue;
+      if (!useScanPath(path)) {
+        std::fprintf(stderr, "engine_bench: this processor has no %s path\n", scanPathName(path));
+        return 2;
+      }
     }
+  }
+  if (shortListsOnly) {
+    loadHostRuntime();
+    std::printf("workers: %d, scan: %s\n", numCores, scanPathName(scanPathInUse()));
+    shortListTables();
+    return 0;
   }
   benchmark::Initialize(&argc, argv);
   loadHostRuntime();
-  std::printf("workers: %d, widest scan: %s\n", numCores, scanPathName(scanPathInUse()));
+  std::printf("workers: %d, scan: %s\n", numCores, scanPathName(scanPathInUse()));
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\n%9s %7s %14s %14s %14s %9s %9s %11s\n", "n", "count", "reference/s",

@@ -5,3 +5,8 @@
 #pragma once
 
 void shortListTables();
+
+// rounds x 4 independent truncating conversions as wide as the path in use
+// has (8 lanes on AVX-512, 4 on AVX2), nothing else; returns the lanes
+// converted, 0 on the scalar path.
+long laneConversions(long rounds);
