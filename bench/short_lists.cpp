@@ -172,63 +172,55 @@ void row(const char* name, const std::vector<double>& ns) {
   std::printf("\n");
 }
 
-// One worker (a share of step 1) and the full team, ns per table entry.
+// One worker (a share of step 1) and the full team, ns per table entry. Each
+// list length's rows are measured one after the other, so that what else runs
+// on the machine meanwhile and what the caches hold weigh on them alike.
 void layoutTable(int n) {
   std::vector<ShortCase> cases;
   for (int count : kCounts) cases.emplace_back(n, count);
+  const size_t layouts = sizeof kLayouts / sizeof kLayouts[0];
+  std::vector<double> reference, copy, strided;
+  std::vector<std::vector<double>> one(layouts), team(layouts);
+  const ScanPath widest = scanPathInUse();
+  for (auto& c : cases) {
+    useScanPath(ScanPath::scalar);
+    reference.push_back(shareNs(c, ShareLayout::automatic, 1));
+    useScanPath(widest);
+    for (size_t l = 0; l < layouts; ++l) one[l].push_back(shareNs(c, kLayouts[l].layout, 1));
+    copy.push_back(copyNs(c));
+    for (size_t l = 0; l < layouts; ++l) team[l].push_back(teamNs(c, kLayouts[l].layout));
+    strided.push_back(teamStridedCopyNs(c));
+  }
+  const std::vector<double>& chosen = one[layouts - 1];
+  auto ratio = [](const std::vector<double>& a, const std::vector<double>& b) {
+    std::vector<double> r;
+    for (size_t k = 0; k < a.size(); ++k) r.push_back(a[k] / b[k]);
+    return r;
+  };
   char title[160];
   std::snprintf(title, sizeof title, "short lists, one worker (step 1), n=%d, ns per entry:", n);
   header(title);
-  std::vector<double> ns;
-  const ScanPath widest = scanPathInUse();
-  useScanPath(ScanPath::scalar);
-  for (auto& c : cases) ns.push_back(shareNs(c, ShareLayout::automatic, 1));
-  useScanPath(widest);
-  row("scalar reference", ns);
-  std::vector<double> chosen;
-  for (const Layout& l : kLayouts) {
-    ns.clear();
-    for (auto& c : cases) ns.push_back(shareNs(c, l.layout, 1));
-    row(l.name, ns);
-    chosen = ns;
-  }
-  std::vector<double> copy, ratio;
-  for (auto& c : cases) copy.push_back(copyNs(c));
+  row("scalar reference", reference);
+  for (size_t l = 0; l < layouts; ++l) row(kLayouts[l].name, one[l]);
   row("memcpy of the table", copy);
-  for (size_t k = 0; k < copy.size(); ++k) ratio.push_back(chosen[k] / copy[k]);
-  row("chosen / memcpy", ratio);
+  row("chosen / memcpy", ratio(chosen, copy));
   // The rule's own floor: each entry's key and each comparison's list key
   // converted, count + 1 lanes per entry, at the conversions' full rate.
   if (const double lane = laneConversionNs(); lane > 0) {
     std::vector<double> floor;
-    ratio.clear();
-    for (size_t k = 0; k < cases.size(); ++k) {
-      floor.push_back(lane * (kCounts[k] + 1));
-      ratio.push_back(chosen[k] / floor.back());
-    }
+    for (int count : kCounts) floor.push_back(lane * (count + 1));
     row("conversions alone", floor);
-    row("chosen / conversions", ratio);
+    row("chosen / conversions", ratio(chosen, floor));
   }
 
   std::snprintf(title, sizeof title, "short lists, full team of %d, n=%d, ns per entry:", numCores,
                 n);
   header(title);
-  for (const Layout& l : kLayouts) {
-    ns.clear();
-    for (auto& c : cases) ns.push_back(teamNs(c, l.layout));
-    row(l.name, ns);
-    chosen = ns;
-  }
+  for (size_t l = 0; l < layouts; ++l) row(kLayouts[l].name, team[l]);
   row("memcpy, one thread", copy);
-  std::vector<double> strided;
-  for (auto& c : cases) strided.push_back(teamStridedCopyNs(c));
   row("cyclic copy, team", strided);
-  ratio.clear();
-  for (size_t k = 0; k < copy.size(); ++k) ratio.push_back(chosen[k] / copy[k]);
-  row("chosen / memcpy", ratio);
-  ratio.clear();
-  for (size_t k = 0; k < copy.size(); ++k) ratio.push_back(chosen[k] / strided[k]);
-  row("chosen / cyclic copy", ratio);
+  row("chosen / memcpy", ratio(team[layouts - 1], copy));
+  row("chosen / cyclic copy", ratio(team[layouts - 1], strided));
 }
 
 // One share at each step, ns per own entry: where the layouts cross.
