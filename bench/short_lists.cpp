@@ -265,57 +265,68 @@ void pageTable(int n, int count) {
   std::printf("\nlist of %d at a page end, one worker (step 1) and full team, n=%d, ns per entry\n",
               count, n);
   std::printf("%-24s %-10s %-10s %-10s\n", "list ends bytes before", "per entry", "chosen", "team");
-  // Per column: the fastest and slowest place.
-  double least[3] = {1e30, 1e30, 1e30}, most[3] = {0, 0, 0};
-  std::vector<double> times[3];
-  for (int guard = 0; guard < 2; ++guard) {
+  const int m = static_cast<int>(c.table.size());
+  // Column k (per entry, chosen, team) with the list ending `before` bytes
+  // before the page end, the next page unmapped if `guard`.
+  auto measure = [&](int guard, int before, int k) {
     mprotect(pages + 2 * page, page, guard ? PROT_NONE : PROT_READ | PROT_WRITE);
+    double* list = reinterpret_cast<double*>(pages + 2 * page - before) - count;
+    std::copy(c.list.begin(), c.list.end(), list);
+    useShareLayout(k == 0 ? ShareLayout::perEntry : ShareLayout::automatic);
+    const RelabelShare share = shareFor(count, 1);
+    const double ns = nsPerEntry(
+        [&] {
+          if (k == 2)
+            relabelParallel(c.table.data(), m, list, count, c.result.data());
+          else
+            share(c.table.data(), 0, m, 1, list, count, c.result.data());
+        },
+        m);
+    useShareLayout(ShareLayout::automatic);
+    return ns;
+  };
+  struct Place {
+    int guard, before;
+    double ns[3];
+  };
+  std::vector<Place> places;
+  for (int guard = 0; guard < 2; ++guard)
     for (int before = 0; before <= 120; before += 8) {
-      double* list = reinterpret_cast<double*>(pages + 2 * page - before) - count;
-      std::copy(c.list.begin(), c.list.end(), list);
-      const int m = static_cast<int>(c.table.size());
-      auto run = [&](ShareLayout layout, bool team) {
-        useShareLayout(layout);
-        const RelabelShare share = shareFor(count, 1);
-        const double ns = nsPerEntry(
-            [&] {
-              if (team)
-                relabelParallel(c.table.data(), m, list, count, c.result.data());
-              else
-                share(c.table.data(), 0, m, 1, list, count, c.result.data());
-            },
-            m);
-        useShareLayout(ShareLayout::automatic);
-        return ns;
-      };
-      const double a = run(ShareLayout::perEntry, false), b = run(ShareLayout::automatic, false),
-                   t = run(ShareLayout::automatic, true);
-      const double ns[3] = {a, b, t};
-      for (int k = 0; k < 3; ++k) {
-        times[k].push_back(ns[k]);
-        least[k] = std::min(least[k], ns[k]);
-        most[k] = std::max(most[k], ns[k]);
-      }
+      Place p{guard, before, {}};
+      for (int k = 0; k < 3; ++k) p.ns[k] = measure(guard, before, k);
       std::printf("%4d%-20s %-10.2f %-10.2f %-10.2f\n", before, guard ? ", next page unmapped" : "",
-                  a, b, t);
+                  p.ns[0], p.ns[1], p.ns[2]);
+      places.push_back(p);
     }
-  }
-  munmap(pages, 3 * page);
   const char* column[3] = {"per entry", "chosen", "team"};
   bool slow = false;
-  // The team's column varies with whatever else runs on the other CPUs, so the
-  // check is on the one-worker columns, against each column's median: a slow
-  // place costs many times the others, while on a shared machine single runs
-  // anywhere can take twice the fastest one.
+  // A slow place costs many times the others, every time; on a shared machine
+  // any single measurement, the team's most, can take twice the others when
+  // something else runs. So a place over twice its column's median is measured
+  // three times more, and only its fastest time counts.
   for (int k = 0; k < 3; ++k) {
-    std::vector<double>& all = times[k];
+    std::vector<double> all;
+    for (const Place& p : places) all.push_back(p.ns[k]);
     std::nth_element(all.begin(), all.begin() + all.size() / 2, all.end());
     const double median = all[all.size() / 2];
+    double least = 1e30, most = 0;
+    int remeasured = 0;
+    for (Place& p : places) {
+      if (p.ns[k] > 2.0 * median) {
+        ++remeasured;
+        for (int again = 0; again < 3; ++again)
+          p.ns[k] = std::min(p.ns[k], measure(p.guard, p.before, k));
+      }
+      least = std::min(least, p.ns[k]);
+      most = std::max(most, p.ns[k]);
+    }
     std::printf(
-        "page-boundary check, %s: slowest place %.2f ns per entry, median %.2f, fastest %.2f\n",
-        column[k], most[k], median, least[k]);
-    if (k < 2) slow = slow || most[k] > 2.0 * median;
+        "page-boundary check, %s: slowest place %.2f ns per entry, median %.2f, fastest %.2f"
+        " (%d measured again)\n",
+        column[k], most, median, least, remeasured);
+    slow = slow || most > 2.0 * median;
   }
+  munmap(pages, 3 * page);
   std::printf("page-boundary check: %s\n", slow ? "SLOW at some place (more than twice the median)"
                                                 : "ok, no place costs twice the median");
 }
