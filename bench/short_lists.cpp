@@ -55,10 +55,24 @@ double nsPerEntry(const std::function<void()>& run, double entries) {
 struct Layout {
   const char* name;
   ShareLayout layout;
+  TransposedCompare form;
 };
-const Layout kLayouts[] = {{"per entry", ShareLayout::perEntry},
-                           {"transposed", ShareLayout::transposed},
-                           {"chosen", ShareLayout::automatic}};
+
+// The table's rows: per entry, transposed (on AVX-512 in each comparison form,
+// so that each processor shows which of them wins there) and what the rule
+// chooses, last.
+std::vector<Layout> tableLayouts() {
+  std::vector<Layout> layouts = {
+      {"per entry", ShareLayout::perEntry, TransposedCompare::automatic}};
+  if (scanPathInUse() == ScanPath::avx512) {
+    layouts.push_back({"transposed, joined", ShareLayout::transposed, TransposedCompare::joined});
+    layouts.push_back({"transposed, halves", ShareLayout::transposed, TransposedCompare::halves});
+  } else {
+    layouts.push_back({"transposed", ShareLayout::transposed, TransposedCompare::automatic});
+  }
+  layouts.push_back({"chosen", ShareLayout::automatic, TransposedCompare::automatic});
+  return layouts;
+}
 
 // One share of step `step` from entry 0, as worker 0 of such a team runs it.
 double shareNs(ShortCase& c, ShareLayout layout, int step) {
@@ -178,7 +192,8 @@ void row(const char* name, const std::vector<double>& ns) {
 void layoutTable(int n) {
   std::vector<ShortCase> cases;
   for (int count : kCounts) cases.emplace_back(n, count);
-  const size_t layouts = sizeof kLayouts / sizeof kLayouts[0];
+  const std::vector<Layout> rows = tableLayouts();
+  const size_t layouts = rows.size();
   std::vector<double> reference, copy, strided;
   std::vector<std::vector<double>> one(layouts), team(layouts);
   const ScanPath widest = scanPathInUse();
@@ -186,9 +201,16 @@ void layoutTable(int n) {
     useScanPath(ScanPath::scalar);
     reference.push_back(shareNs(c, ShareLayout::automatic, 1));
     useScanPath(widest);
-    for (size_t l = 0; l < layouts; ++l) one[l].push_back(shareNs(c, kLayouts[l].layout, 1));
+    for (size_t l = 0; l < layouts; ++l) {
+      useTransposedCompare(rows[l].form);
+      one[l].push_back(shareNs(c, rows[l].layout, 1));
+    }
     copy.push_back(copyNs(c));
-    for (size_t l = 0; l < layouts; ++l) team[l].push_back(teamNs(c, kLayouts[l].layout));
+    for (size_t l = 0; l < layouts; ++l) {
+      useTransposedCompare(rows[l].form);
+      team[l].push_back(teamNs(c, rows[l].layout));
+    }
+    useTransposedCompare(TransposedCompare::automatic);
     strided.push_back(teamStridedCopyNs(c));
   }
   const std::vector<double>& chosen = one[layouts - 1];
@@ -201,7 +223,7 @@ void layoutTable(int n) {
   std::snprintf(title, sizeof title, "short lists, one worker (step 1), n=%d, ns per entry:", n);
   header(title);
   row("scalar reference", reference);
-  for (size_t l = 0; l < layouts; ++l) row(kLayouts[l].name, one[l]);
+  for (size_t l = 0; l < layouts; ++l) row(rows[l].name, one[l]);
   row("memcpy of the table", copy);
   row("chosen / memcpy", ratio(chosen, copy));
   // The rule's own floor: each entry's key and each comparison's list key
@@ -216,7 +238,7 @@ void layoutTable(int n) {
   std::snprintf(title, sizeof title, "short lists, full team of %d, n=%d, ns per entry:", numCores,
                 n);
   header(title);
-  for (size_t l = 0; l < layouts; ++l) row(kLayouts[l].name, team[l]);
+  for (size_t l = 0; l < layouts; ++l) row(rows[l].name, team[l]);
   row("memcpy, one thread", copy);
   row("cyclic copy, team", strided);
   row("chosen / memcpy", ratio(team[layouts - 1], copy));

@@ -254,11 +254,7 @@ RELABEL_AVX512 __m512d opaque(__m512d v) {
   return v;
 }
 
-// Two vectors of 8 keys as one of 16, low then high: one compare and one
-// minimum then serve 16 lanes, 8 vector operations per list entry instead of
-// 11, which measured 1.25x to 1.35x faster than comparing the halves apart
-// (AMD Zen 5, 4 to 64 entries). Not yet measured on Intel, where the join adds
-// a shuffle to the port that also takes half of each conversion.
+// Two vectors of 8 keys as one of 16, low then high.
 RELABEL_AVX512 __m512i join(__m256i low, __m256i high) {
   return _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
 }
@@ -325,7 +321,76 @@ struct LoadedEntries {
   }
 };
 
-template <class Entries>
+// How a block of 16 entries keeps, per lane, the lowest position j + 1 whose
+// key equals the lane's (all ones while there is none), as list entries are
+// compared in order: made from the block's two vectors a and b, then
+// compare(list[j]) for j upward from 0, then the results for a and b, chosen on
+// the bits. Two forms, the same results:
+//
+// JoinedFirsts joins the two vectors' conversions of list[j] into one register
+// of 16 keys, compares it with the 16 entries' keys at once into a fresh mask,
+// and keeps the earliest match with a masked unsigned minimum: 8 vector
+// operations per list entry. On AMD Zen 5 it measured 1.25x to 1.35x faster
+// than HalvesFirsts from 4 to 64 entries.
+//
+// HalvesFirsts compares the two halves of 8 apart, into vectors, and keeps
+// position | ~equal's minimum: 11 operations, but none of them beyond the
+// conversions needs Intel's port 5, which takes half of each conversion and
+// every 512-bit shuffle and mask compare. llvm-mca's Skylake-X, Ice Lake and
+// Sapphire Rapids models give it 4.0 cycles per list entry against the joined
+// form's 4.35; not yet measured on an Intel processor.
+struct JoinedFirsts {
+  __m512i keys, firsts, position;
+  RELABEL_AVX512 JoinedFirsts(__m512d a, __m512d b)
+      : keys(join(_mm512_cvttpd_epi32(a), _mm512_cvttpd_epi32(b))),
+        firsts(_mm512_set1_epi32(-1)),
+        position(_mm512_set1_epi32(1)) {}
+  RELABEL_AVX512 void compare(double entry) {
+    const __m512i listKeys = join(_mm512_cvttpd_epi32(opaque(_mm512_set1_pd(entry))),
+                                  _mm512_cvttpd_epi32(opaque(_mm512_set1_pd(entry))));
+    firsts =
+        _mm512_mask_min_epu32(firsts, _mm512_cmpeq_epi32_mask(keys, listKeys), firsts, position);
+    position = _mm512_add_epi32(position, _mm512_set1_epi32(1));
+  }
+  RELABEL_AVX512 __m512d low(__m512d a) const {
+    const __mmask16 found = _mm512_cmpneq_epi32_mask(firsts, _mm512_set1_epi32(-1));
+    return _mm512_mask_mov_pd(a, static_cast<__mmask8>(found),
+                              _mm512_cvtepi32_pd(_mm512_castsi512_si256(firsts)));
+  }
+  RELABEL_AVX512 __m512d high(__m512d b) const {
+    const __mmask16 found = _mm512_cmpneq_epi32_mask(firsts, _mm512_set1_epi32(-1));
+    return _mm512_mask_mov_pd(b, static_cast<__mmask8>(found >> 8),
+                              _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(firsts, 1)));
+  }
+};
+
+struct HalvesFirsts {
+  __m256i keysA, keysB, firstA, firstB, position;
+  RELABEL_AVX512 HalvesFirsts(__m512d a, __m512d b)
+      : keysA(_mm512_cvttpd_epi32(a)),
+        keysB(_mm512_cvttpd_epi32(b)),
+        firstA(_mm256_set1_epi32(-1)),
+        firstB(_mm256_set1_epi32(-1)),
+        position(_mm256_set1_epi32(1)) {}
+  RELABEL_AVX512 void compare(double entry) {
+    const __m256i equalA =
+        _mm256_cmpeq_epi32(keysA, _mm512_cvttpd_epi32(opaque(_mm512_set1_pd(entry))));
+    const __m256i equalB =
+        _mm256_cmpeq_epi32(keysB, _mm512_cvttpd_epi32(opaque(_mm512_set1_pd(entry))));
+    // position | ~equal in one operation (truth table 0xCF: B or not A).
+    firstA = _mm256_min_epu32(firstA, _mm256_ternarylogic_epi32(equalA, position, position, 0xCF));
+    firstB = _mm256_min_epu32(firstB, _mm256_ternarylogic_epi32(equalB, position, position, 0xCF));
+    position = _mm256_add_epi32(position, _mm256_set1_epi32(1));
+  }
+  RELABEL_AVX512 static __m512d chosen(__m512d v, __m256i first) {
+    return _mm512_mask_mov_pd(v, _mm256_cmpneq_epi32_mask(first, _mm256_set1_epi32(-1)),
+                              _mm512_cvtepi32_pd(first));
+  }
+  RELABEL_AVX512 __m512d low(__m512d a) const { return chosen(a, firstA); }
+  RELABEL_AVX512 __m512d high(__m512d b) const { return chosen(b, firstB); }
+};
+
+template <class Entries, class Firsts>
 RELABEL_AVX512_TARGET __attribute__((flatten)) void shareTransposed(
     const double* table, std::int64_t first, std::int64_t n, std::int64_t step, const double* list,
     int count, double* result) {
@@ -334,26 +399,9 @@ RELABEL_AVX512_TARGET __attribute__((flatten)) void shareTransposed(
   for (; entries.fits(i, n); i += 16 * step) {
     __m512d a, b;
     entries.load(table, i, a, b);
-    // The 16 keys in one register, a's in the low half and b's in the high.
-    const __m512i keys = join(_mm512_cvttpd_epi32(a), _mm512_cvttpd_epi32(b));
-    // Per lane, the lowest position j + 1 whose key equals the lane's, or all
-    // ones while there is none. Each j compares all 16 lanes at once into a
-    // fresh mask, and a masked unsigned minimum keeps the earliest match.
-    const __m512i none = _mm512_set1_epi32(-1);
-    __m512i firsts = none, position = _mm512_set1_epi32(1);
-    for (int j = 0; j < count; ++j) {
-      const __m512i listKeys = join(_mm512_cvttpd_epi32(opaque(_mm512_set1_pd(list[j]))),
-                                    _mm512_cvttpd_epi32(opaque(_mm512_set1_pd(list[j]))));
-      firsts =
-          _mm512_mask_min_epu32(firsts, _mm512_cmpeq_epi32_mask(keys, listKeys), firsts, position);
-      position = _mm512_sub_epi32(position, none);
-    }
-    const __mmask16 found = _mm512_cmpneq_epi32_mask(firsts, none);
-    entries.store(result, i,
-                  _mm512_mask_mov_pd(a, static_cast<__mmask8>(found),
-                                     _mm512_cvtepi32_pd(_mm512_castsi512_si256(firsts))),
-                  _mm512_mask_mov_pd(b, static_cast<__mmask8>(found >> 8),
-                                     _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(firsts, 1))));
+    Firsts firsts(a, b);
+    for (int j = 0; j < count; ++j) firsts.compare(list[j]);
+    entries.store(result, i, firsts.low(a), firsts.high(b));
     for (int k = 0; k < 16; ++k) recordWrite(i + k * step);
   }
   // The rest of the share, fewer than 16 entries (32 elements at step 2).
@@ -519,6 +567,7 @@ constexpr int kAvx512Short = 64;
 constexpr int kAvx2Minimum = 4;
 
 ShareLayout layout = ShareLayout::automatic;
+TransposedCompare compareForm = TransposedCompare::automatic;
 
 #ifdef RELABEL_X86_VECTOR
 // Where the transposed shares beat the per-entry scans, by path, list length
@@ -535,11 +584,15 @@ ShareLayout layout = ShareLayout::automatic;
 // to 15x (the per-entry scan's exits mispredict on short lists); at steps 12
 // to 64 they win to 12 entries and break even beyond; larger steps were not
 // measured and keep the per-entry scan.
+bool amdProcessor() {
+  static const bool amd = __builtin_cpu_is("amd");
+  return amd;
+}
+
 bool transposedWins(ScanPath path, int count, std::int64_t step) {
   if (path == ScanPath::avx512) {
     if (step <= 5) return count <= 64;
-    static const bool amd = __builtin_cpu_is("amd");
-    if (step <= 32) return amd && count <= 12;
+    if (step <= 32) return amdProcessor() && count <= 12;
     return false;
   }
   if (path == ScanPath::avx2) {
@@ -552,6 +605,20 @@ bool transposedWins(ScanPath path, int count, std::int64_t step) {
 bool transposedFor(int count, std::int64_t step) {
   if (layout == ShareLayout::perEntry || current == ScanPath::scalar) return false;
   return layout == ShareLayout::transposed || transposedWins(current, count, step);
+}
+
+// The AVX-512 comparison form: joined where it was measured faster (AMD), the
+// halves elsewhere until measured there.
+bool joinedCompares() {
+  if (compareForm != TransposedCompare::automatic) return compareForm == TransposedCompare::joined;
+  return amdProcessor();
+}
+
+template <class Firsts>
+RelabelShare transposedShare(std::int64_t step) {
+  return step == 1   ? shareTransposed<ContiguousEntries, Firsts>
+         : step == 2 ? shareTransposed<PairedEntries, Firsts>
+                     : shareTransposed<LoadedEntries, Firsts>;
 }
 #endif
 
@@ -605,12 +672,19 @@ void useShareLayout(ShareLayout chosen) {
   layout = chosen;
 }
 
+TransposedCompare transposedCompareInUse() {
+  return compareForm;
+}
+
+void useTransposedCompare(TransposedCompare form) {
+  compareForm = form;
+}
+
 RelabelShare shareFor(int count, std::int64_t step) {
 #ifdef RELABEL_X86_VECTOR
   if (current == ScanPath::avx512 && transposedFor(count, step))
-    return step == 1   ? shareTransposed<ContiguousEntries>
-           : step == 2 ? shareTransposed<PairedEntries>
-                       : shareTransposed<LoadedEntries>;
+    return joinedCompares() ? transposedShare<JoinedFirsts>(step)
+                            : transposedShare<HalvesFirsts>(step);
   if (current == ScanPath::avx2 && transposedFor(count, step))
     return step == 1   ? shareTransposedAvx2<ContiguousEntries4>
            : step == 2 ? shareTransposedAvx2<PairedEntries4>

@@ -32,6 +32,15 @@ enum class ShareLayout { automatic, perEntry, transposed };
 ShareLayout shareLayoutInUse();
 void useShareLayout(ShareLayout layout);
 
+// How the AVX-512 transposed shares compare a list entry's conversions with
+// their 16 entries' keys: joined into one 16-lane compare, or in two halves of
+// 8. Both give the same results; automatic takes the joined form on AMD
+// processors, where it measured faster, and the halves elsewhere. Forcing one
+// is for tests and benchmarks, between calls. The AVX2 shares have one form.
+enum class TransposedCompare { automatic, joined, halves };
+TransposedCompare transposedCompareInUse();
+void useTransposedCompare(TransposedCompare form);
+
 // What the path and layout in use run for a list of `count` entries and a
 // share's step: lists too short for a path's vectors use the scalar loop.
 RelabelShare shareFor(int count, std::int64_t step);

@@ -107,10 +107,29 @@ struct ForcedPath {
   ~ForcedPath() { useScanPath(saved); }
 };
 
+// The layouts a share can be forced into: per entry, and transposed with
+// each of the AVX-512 comparison forms (the AVX2 shares have one).
+struct Layout {
+  ShareLayout layout;
+  TransposedCompare form;
+  const char* name;
+};
+const Layout kLayouts[] = {
+    {ShareLayout::perEntry, TransposedCompare::automatic, "per entry"},
+    {ShareLayout::transposed, TransposedCompare::joined, "transposed, joined"},
+    {ShareLayout::transposed, TransposedCompare::halves, "transposed, halves"}};
+
 struct ForcedLayout {
   ShareLayout saved = shareLayoutInUse();
-  explicit ForcedLayout(ShareLayout layout) { useShareLayout(layout); }
-  ~ForcedLayout() { useShareLayout(saved); }
+  TransposedCompare savedForm = transposedCompareInUse();
+  explicit ForcedLayout(const Layout& l) {
+    useShareLayout(l.layout);
+    useTransposedCompare(l.form);
+  }
+  ~ForcedLayout() {
+    useShareLayout(saved);
+    useTransposedCompare(savedForm);
+  }
 };
 
 // On the emulated processors, MESHLOOKUP_EXPECT_PATH names the widest path
@@ -165,7 +184,7 @@ TEST(ScanPaths, ListsAgainstUnmappedPages) {
   std::mt19937_64 rng(5);
   for (ScanPath path : runnablePaths()) {
     ForcedPath forcedPath(path);
-    for (ShareLayout layout : {ShareLayout::perEntry, ShareLayout::transposed}) {
+    for (const Layout& layout : kLayouts) {
       ForcedLayout forcedLayout(layout);
       for (int count = 1; count <= 80; ++count) {
         const auto list = randomValues(rng, count, 12);
@@ -180,8 +199,8 @@ TEST(ScanPaths, ListsAgainstUnmappedPages) {
           relabelParallel(table.data(), static_cast<int>(table.size()), at, count, got.data());
           for (std::size_t i = 0; i < got.size(); ++i)
             ASSERT_EQ(bitsOf(got[i]), bitsOf(want[i]))
-                << scanPathName(path) << " count " << count << " ends " << before
-                << " bytes before the page, entry " << i;
+                << scanPathName(path) << ", " << layout.name << ", count " << count << " ends "
+                << before << " bytes before the page, entry " << i;
         }
       }
     }
@@ -217,13 +236,12 @@ TEST(Shares, EveryLayoutAndStepGivesTheReferenceOnItsOwnEntriesOnly) {
   std::mt19937_64 rng(20261209);
   for (ScanPath path : runnablePaths()) {
     ForcedPath forcedPath(path);
-    for (ShareLayout layout : {ShareLayout::perEntry, ShareLayout::transposed}) {
+    for (const Layout& layout : kLayouts) {
       ForcedLayout forcedLayout(layout);
       for (int step = 1; step <= 9; ++step) {
         for (int count : counts) {
-          SCOPED_TRACE(testing::Message()
-                       << scanPathName(path) << " layout " << static_cast<int>(layout) << " step "
-                       << step << " count " << count);
+          SCOPED_TRACE(testing::Message() << scanPathName(path) << ", " << layout.name << ", step "
+                                          << step << " count " << count);
           const int keyRange = 1 + count / 2 + static_cast<int>(rng() % 8);
           const int n = step * (32 + static_cast<int>(rng() % 33)) + static_cast<int>(rng() % step);
           const auto table = randomValues(rng, n, keyRange);
