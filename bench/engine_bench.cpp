@@ -189,13 +189,15 @@ void loadHostRuntime() {
 
 int main(int argc, char** argv) {
   // A run narrowed to some benchmarks leaves out the short-list tables too;
-  // --short-lists runs those tables alone. --path=NAME runs everything on a
-  // narrower path than the widest (avx2 on a processor with AVX-512, scalar).
-  bool filtered = false, shortListsOnly = false;
+  // --short-lists runs those tables alone, --page-ends only their page-end
+  // check. --path=NAME runs everything on a narrower path than the widest
+  // (avx2 on a processor with AVX-512, scalar).
+  bool filtered = false, shortListsOnly = false, pageEndsOnly = false;
   for (int k = 1; k < argc; ++k) {
     const std::string arg = argv[k];
     filtered = filtered || arg.rfind("--benchmark_filter", 0) == 0;
     shortListsOnly = shortListsOnly || arg == "--short-lists";
+    pageEndsOnly = pageEndsOnly || arg == "--page-ends";
     for (ScanPath path : {ScanPath::scalar, ScanPath::avx2, ScanPath::avx512}) {
       if (arg != std::string("--path=") + scanPathName(path)) continue;
       if (!useScanPath(path)) {
@@ -204,10 +206,13 @@ int main(int argc, char** argv) {
       }
     }
   }
-  if (shortListsOnly) {
+  if (shortListsOnly || pageEndsOnly) {
     loadHostRuntime();
     std::printf("workers: %d, scan: %s\n", numCores, scanPathName(scanPathInUse()));
-    shortListTables();
+    if (shortListsOnly)
+      shortListTables();
+    else
+      pageEndTable();
     return 0;
   }
   benchmark::Initialize(&argc, argv);

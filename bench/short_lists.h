@@ -5,6 +5,8 @@
 #pragma once
 
 void shortListTables();
+// The last of them alone: the list's end at every place before a page end.
+void pageEndTable();
 
 // rounds x 4 independent truncating conversions as wide as the path in use
 // has (8 lanes on AVX-512, 4 on AVX2), nothing else; returns the lanes
