@@ -459,8 +459,11 @@ RELABEL_AVX2 __m256d opaque(__m256d v) {
   return v;
 }
 
-// Two vectors of 4 keys as one of 8, low then high (as on AVX-512: 1.15x to
-// 1.25x faster than comparing the halves apart, AMD Zen 5, 4 to 64 entries).
+// Two vectors of 4 keys as one of 8, low then high: one compare, AND and
+// maximum for 8 lanes, which measured 1.1x to 1.2x faster than comparing the
+// halves apart on AMD Zen 5 (4 to 64 entries) and even on Zen 3; llvm-mca's
+// models put it ahead on Intel from Skylake on as well, so every processor
+// takes this form.
 RELABEL_AVX2 __m256i join(__m128i low, __m128i high) {
   return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
 }
@@ -570,6 +573,11 @@ ShareLayout layout = ShareLayout::automatic;
 TransposedCompare compareForm = TransposedCompare::automatic;
 
 #ifdef RELABEL_X86_VECTOR
+bool amdProcessor() {
+  static const bool amd = __builtin_cpu_is("amd");
+  return amd;
+}
+
 // Where the transposed shares beat the per-entry scans, by path, list length
 // and step, as measured one worker at each step (the README has the tables).
 // Longer lists keep the group scans, whose exits win there.
@@ -580,15 +588,11 @@ TransposedCompare compareForm = TransposedCompare::automatic;
 // Xeon (Ice Lake) a transposed share at step 6 measured 3-4 ns per entry
 // against the per-entry scan's 2.3-2.7 below 16 entries, so other processors
 // keep the per-entry scan from step 6 on until measured with these shares.
-// AVX2 (AMD EPYC, Zen 3): up to step 9 they win at every length to 64, by 1.2x
-// to 15x (the per-entry scan's exits mispredict on short lists); at steps 12
-// to 64 they win to 12 entries and break even beyond; larger steps were not
-// measured and keep the per-entry scan.
-bool amdProcessor() {
-  static const bool amd = __builtin_cpu_is("amd");
-  return amd;
-}
-
+// AVX2 (AMD EPYC, Zen 3; again on Zen 5 with the AVX2 path forced): up to step
+// 9 they win at every length to 64, by 1.2x to 15x (the per-entry scan's exits
+// mispredict on short lists), lists of exactly 16, one group for that scan,
+// aside; at steps 12 to 64 they win to 12 entries and break even beyond;
+// larger steps were not measured and keep the per-entry scan.
 bool transposedWins(ScanPath path, int count, std::int64_t step) {
   if (path == ScanPath::avx512) {
     if (step <= 5) return count <= 64;
