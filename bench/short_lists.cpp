@@ -196,11 +196,11 @@ void layoutTable(int n) {
   const size_t layouts = rows.size();
   std::vector<double> reference, copy, strided;
   std::vector<std::vector<double>> one(layouts), team(layouts);
-  const ScanPath widest = scanPathInUse();
+  const ScanPath inUse = scanPathInUse();
   for (auto& c : cases) {
     useScanPath(ScanPath::scalar);
     reference.push_back(shareNs(c, ShareLayout::automatic, 1));
-    useScanPath(widest);
+    useScanPath(inUse);
     for (size_t l = 0; l < layouts; ++l) {
       useTransposedCompare(rows[l].form);
       one[l].push_back(shareNs(c, rows[l].layout, 1));

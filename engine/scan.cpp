@@ -352,14 +352,15 @@ struct JoinedFirsts {
         _mm512_mask_min_epu32(firsts, _mm512_cmpeq_epi32_mask(keys, listKeys), firsts, position);
     position = _mm512_add_epi32(position, _mm512_set1_epi32(1));
   }
+  RELABEL_AVX512 __mmask16 found() const {
+    return _mm512_cmpneq_epi32_mask(firsts, _mm512_set1_epi32(-1));
+  }
   RELABEL_AVX512 __m512d low(__m512d a) const {
-    const __mmask16 found = _mm512_cmpneq_epi32_mask(firsts, _mm512_set1_epi32(-1));
-    return _mm512_mask_mov_pd(a, static_cast<__mmask8>(found),
+    return _mm512_mask_mov_pd(a, static_cast<__mmask8>(found()),
                               _mm512_cvtepi32_pd(_mm512_castsi512_si256(firsts)));
   }
   RELABEL_AVX512 __m512d high(__m512d b) const {
-    const __mmask16 found = _mm512_cmpneq_epi32_mask(firsts, _mm512_set1_epi32(-1));
-    return _mm512_mask_mov_pd(b, static_cast<__mmask8>(found >> 8),
+    return _mm512_mask_mov_pd(b, static_cast<__mmask8>(found() >> 8),
                               _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(firsts, 1)));
   }
 };
