@@ -12,6 +12,7 @@
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define RELABEL_X86_VECTOR 1
+#include <cpuid.h>
 #include <immintrin.h>
 // GCC 12 warns inside its own _mm512_cvttpd_epi32, which starts from an
 // undefined vector that the conversion overwrites completely.
@@ -579,16 +580,37 @@ bool amdProcessor() {
   return amd;
 }
 
+// AMD's family 25 with AVX-512 is Zen 4 (Zen 3, the same family, has none),
+// which runs each 512-bit operation as two 256-bit halves: its conversions
+// measured 0.054 ns per lane against Zen 5's 0.026, so there the per-entry
+// scan's early exits overtake the transposed shares at shorter lists. Read from
+// CPUID, since compilers of Debian 12 do not name Zen 4 in __builtin_cpu_is.
+bool halvedAvx512() {
+  static const bool halved = [] {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!amdProcessor() || !__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+    unsigned family = (eax >> 8) & 0xf;
+    if (family == 0xf) family += (eax >> 20) & 0xff;
+    return family == 25;
+  }();
+  return halved;
+}
+
 // Where the transposed shares beat the per-entry scans, by path, list length
 // and step, as measured one worker at each step (the README has the tables).
 // Longer lists keep the group scans, whose exits win there.
 // AVX-512 (AMD EPYC, Zen 5): contiguous and paired loads (steps 1 and 2) and
 // element loads up to step 5 win at every length to 64, by 1.1x to 9x; at
 // steps 6 to 32 the strided element loads and stores cost as much as the scan
-// saves beyond a dozen entries; at larger steps they never gain. On an Intel
-// Xeon (Ice Lake) a transposed share at step 6 measured 3-4 ns per entry
-// against the per-entry scan's 2.3-2.7 below 16 entries, so other processors
-// keep the per-entry scan from step 6 on until measured with these shares.
+// saves beyond a dozen entries; at larger steps they never gain.
+// AVX-512 on Zen 4 (AMD EPYC, family 25 model 17), whose conversions take
+// twice as long: steps 1 and 2 win to 32 entries (tie at 32, 1.1x behind at
+// 40, 1.4x at 64), steps 3 to 5 to 20 (within 10% from 24 to 32, 1.3x behind
+// at 48), steps 6 to 32 to a dozen as on Zen 5.
+// On an Intel Xeon (Ice Lake) a transposed share at step 6 measured 3-4 ns per
+// entry against the per-entry scan's 2.3-2.7 below 16 entries, so other
+// processors keep the per-entry scan from step 6 on until measured with these
+// shares.
 // AVX2 (AMD EPYC, Zen 3; again on Zen 5 with the AVX2 path forced): up to step
 // 9 they win at every length to 64, by 1.2x to 15x (the per-entry scan's exits
 // mispredict on short lists), lists of exactly 16, one group for that scan,
@@ -596,7 +618,12 @@ bool amdProcessor() {
 // larger steps were not measured and keep the per-entry scan.
 bool transposedWins(ScanPath path, int count, std::int64_t step) {
   if (path == ScanPath::avx512) {
-    if (step <= 5) return count <= 64;
+    if (halvedAvx512()) {
+      if (step <= 2) return count <= 32;
+      if (step <= 5) return count <= 20;
+    } else if (step <= 5) {
+      return count <= 64;
+    }
     if (step <= 32) return amdProcessor() && count <= 12;
     return false;
   }
