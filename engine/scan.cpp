@@ -605,17 +605,20 @@ bool halvedAvx512() {
 // saves beyond a dozen entries; at larger steps they never gain.
 // AVX-512 on Zen 4 (AMD EPYC, family 25 model 17), whose conversions take
 // twice as long: steps 1 and 2 win to 32 entries (tie at 32, 1.1x behind at
-// 40, 1.4x at 64), steps 3 to 5 to 20 (within 10% from 24 to 32, 1.3x behind
-// at 48), steps 6 to 32 to a dozen as on Zen 5.
+// 40, 1.2x to 1.4x at 48 and 64), steps 3 to 5 to 20 (within 10% at 24 and
+// 28, 1.1x to 1.2x behind at 32), steps 6 to 32 to a dozen as on Zen 5.
 // On an Intel Xeon (Ice Lake) a transposed share at step 6 measured 3-4 ns per
 // entry against the per-entry scan's 2.3-2.7 below 16 entries, so other
 // processors keep the per-entry scan from step 6 on until measured with these
 // shares.
-// AVX2 (AMD EPYC, Zen 3; again on Zen 5 with the AVX2 path forced): up to step
-// 9 they win at every length to 64, by 1.2x to 15x (the per-entry scan's exits
-// mispredict on short lists), lists of exactly 16, one group for that scan,
-// aside; at steps 12 to 64 they win to 12 entries and break even beyond;
-// larger steps were not measured and keep the per-entry scan.
+// AVX2 (AMD EPYC, Zen 3; again on Zen 5 and Zen 4 with the AVX2 path forced):
+// up to step 9 they win at every length to 64, by 1.2x to 15x (the per-entry
+// scan's exits mispredict on short lists), lists of exactly 16, one group for
+// that scan, aside. At steps 12 to 64 they measured even beyond 12 entries on
+// Zen 3 while each step's timing replayed one share, which let the branch
+// predictor learn the per-entry scan's exits; with the shares taken in turn
+// (Zen 4) they won there too, by 1.5x to 2.7x from 24 to 64 entries. Larger
+// steps were not measured and keep the per-entry scan.
 bool transposedWins(ScanPath path, int count, std::int64_t step) {
   if (path == ScanPath::avx512) {
     if (halvedAvx512()) {
@@ -627,10 +630,7 @@ bool transposedWins(ScanPath path, int count, std::int64_t step) {
     if (step <= 32) return amdProcessor() && count <= 12;
     return false;
   }
-  if (path == ScanPath::avx2) {
-    if (step <= 9) return count <= 64;
-    if (step <= 64) return count <= 12;
-  }
+  if (path == ScanPath::avx2) return step <= 64 && count <= 64;
   return false;
 }
 
