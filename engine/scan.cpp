@@ -356,6 +356,7 @@ struct JoinedFirsts {
   RELABEL_AVX512 __mmask16 found() const {
     return _mm512_cmpneq_epi32_mask(firsts, _mm512_set1_epi32(-1));
   }
+  RELABEL_AVX512 bool all() const { return found() == 0xffff; }
   RELABEL_AVX512 __m512d low(__m512d a) const {
     return _mm512_mask_mov_pd(a, static_cast<__mmask8>(found()),
                               _mm512_cvtepi32_pd(_mm512_castsi512_si256(firsts)));
@@ -388,9 +389,20 @@ struct HalvesFirsts {
     return _mm512_mask_mov_pd(v, _mm256_cmpneq_epi32_mask(first, _mm256_set1_epi32(-1)),
                               _mm512_cvtepi32_pd(first));
   }
+  RELABEL_AVX512 bool all() const {
+    return (_mm256_cmpeq_epi32_mask(firstA, _mm256_set1_epi32(-1)) |
+            _mm256_cmpeq_epi32_mask(firstB, _mm256_set1_epi32(-1))) == 0;
+  }
   RELABEL_AVX512 __m512d low(__m512d a) const { return chosen(a, firstA); }
   RELABEL_AVX512 __m512d high(__m512d b) const { return chosen(b, firstB); }
 };
+
+// A block of the transposed shares stops after every kChunk list entries once
+// all its lanes have matched: later entries cannot lower a first match. A list
+// whose matches come early then costs about what the per-entry scan's exits
+// cost; on random matches a block rarely stops (its 16 lanes' last match is
+// near the list's end), and the check is one test per kChunk entries.
+constexpr int kChunk = 16;
 
 template <class Entries, class Firsts>
 RELABEL_AVX512_TARGET __attribute__((flatten)) void shareTransposed(
@@ -402,7 +414,11 @@ RELABEL_AVX512_TARGET __attribute__((flatten)) void shareTransposed(
     __m512d a, b;
     entries.load(table, i, a, b);
     Firsts firsts(a, b);
-    for (int j = 0; j < count; ++j) firsts.compare(list[j]);
+    for (int j = 0; j < count;) {
+      for (const int end = j + kChunk < count ? j + kChunk : count; j < end; ++j)
+        firsts.compare(list[j]);
+      if (j < count && firsts.all()) break;
+    }
     entries.store(result, i, firsts.low(a), firsts.high(b));
     for (int k = 0; k < 16; ++k) recordWrite(i + k * step);
   }
@@ -539,11 +555,14 @@ __attribute__((target("avx2"), flatten)) void shareTransposedAvx2(const double* 
     const __m256d low = entries.load(table, i), high = entries.load(table, i + 4 * step);
     const __m256i keys = join(_mm256_cvttpd_epi32(low), _mm256_cvttpd_epi32(high));
     __m256i best = none, rank = last;
-    for (int j = 0; j < count; ++j) {
-      const __m256i listKeys = join(_mm256_cvttpd_epi32(opaque(_mm256_set1_pd(list[j]))),
-                                    _mm256_cvttpd_epi32(opaque(_mm256_set1_pd(list[j]))));
-      best = _mm256_max_epi32(best, _mm256_and_si256(_mm256_cmpeq_epi32(keys, listKeys), rank));
-      rank = _mm256_sub_epi32(rank, one);
+    for (int j = 0; j < count;) {
+      for (const int end = j + kChunk < count ? j + kChunk : count; j < end; ++j) {
+        const __m256i listKeys = join(_mm256_cvttpd_epi32(opaque(_mm256_set1_pd(list[j]))),
+                                      _mm256_cvttpd_epi32(opaque(_mm256_set1_pd(list[j]))));
+        best = _mm256_max_epi32(best, _mm256_and_si256(_mm256_cmpeq_epi32(keys, listKeys), rank));
+        rank = _mm256_sub_epi32(rank, one);
+      }
+      if (j < count && !_mm256_movemask_epi8(_mm256_cmpeq_epi32(best, none))) break;
     }
     // Position count - rank + 1; the entry's own bits where no rank was kept.
     const __m256i positions = _mm256_add_epi32(_mm256_sub_epi32(last, best), one);
@@ -597,8 +616,16 @@ bool halvedAvx512() {
 }
 
 // Where the transposed shares beat the per-entry scans, by path, list length
-// and step, as measured one worker at each step (the README has the tables).
-// Longer lists keep the group scans, whose exits win there.
+// and step, as measured one worker at each step, each match at a random place
+// (the README has the tables). Longer lists keep the group scans, whose exits
+// win there.
+// AVX-512 on AMD, 65 to 256 entries at steps 1 to 5: the group scan's exits
+// mispredict on random matches, and the transposed shares measured 1.45x
+// faster at 96 and 128 entries and 1.17x at 256 on Zen 4 (2x to 2.6x at 128 on
+// Zen 5), 1.13x slower at 512. With every match among the first 8 entries they
+// stop early and took 1.65 ns per entry at every length from 16 to 256, against
+// the per-entry scan's 2.1 to 5.2 (Zen 4). The Intel Xeon figure behind the
+// limit of 64 elsewhere had the group exits ahead beyond about 128 entries.
 // AVX-512 (AMD EPYC, Zen 5): contiguous and paired loads (steps 1 and 2) and
 // element loads up to step 5 win at every length to 64, by 1.1x to 9x; at
 // steps 6 to 32 the strided element loads and stores cost as much as the scan
@@ -621,6 +648,7 @@ bool halvedAvx512() {
 // steps were not measured and keep the per-entry scan.
 bool transposedWins(ScanPath path, int count, std::int64_t step) {
   if (path == ScanPath::avx512) {
+    if (count > 64) return amdProcessor() && step <= 5 && count <= 256;
     if (halvedAvx512()) {
       if (step <= 2) return count <= 32;
       if (step <= 5) return count <= 20;
