@@ -252,8 +252,8 @@ void layoutTable(int n) {
   row("chosen / cyclic copy", ratio(team[layouts - 1], strided));
 }
 
-// Matches that come early in the list, as when a few region numbers make up
-// most of a mesh: what each layout's exits save.
+// Matches that come early in the list, as when the few region numbers that
+// make up most of a mesh are listed first: what each layout's exits save.
 void earlyTable(int n, int within) {
   std::vector<ShortCase> cases;
   for (int count : kCounts) cases.emplace_back(n, count, within);
