@@ -624,8 +624,9 @@ bool halvedAvx512() {
 // 1.5x faster at 96 and 128 entries and up to 1.15x at 256 on Zen 4 (2x to
 // 2.6x at 128 on Zen 5), 1.1x slower at 512. With every match among the first
 // 8 entries they stop early and took 1.7 to 2.0 ns per entry at every length
-// from 16 to 256, against the per-entry scan's 2.1 to 7.8 (Zen 4). The Intel Xeon figure behind the
-// limit of 64 elsewhere had the group exits ahead beyond about 128 entries.
+// from 16 to 256, against the per-entry scan's 2.1 to 7.8 (Zen 4). The Intel
+// Xeon figure behind the limit of 64 elsewhere had the group exits ahead beyond
+// about 128 entries.
 // AVX-512 (AMD EPYC, Zen 5): contiguous and paired loads (steps 1 and 2) and
 // element loads up to step 5 win at every length to 64, by 1.1x to 9x; at
 // steps 6 to 32 the strided element loads and stores cost as much as the scan
