@@ -179,7 +179,7 @@ double laneConversionNs() {
   return lanes > 0 ? ns / lanes : 0.0;
 }
 
-const int kCounts[] = {1, 2, 4, 8, 12, 16, 24, 32, 48, 64, 96, 128, 256};
+const int kCounts[] = {1, 2, 4, 8, 12, 16, 24, 32, 48, 64, 96, 128, 256, 512};
 
 void header(const char* title) {
   std::printf("\n%s\n%-22s", title, "list length");
@@ -283,7 +283,7 @@ void stepTable(int n) {
   std::printf("%-5s %-11s", "step", "copy");
   for (int count : kCounts) std::printf(" %11d", count);
   std::printf(" %s\n", "transposed: faster to / chosen to");
-  for (int step : {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 16, 32, 64}) {
+  for (int step : {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 16, 32, 48, 64, 128, 256}) {
     std::printf("%-5d %-11.2f", step, stridedCopyNs(cases[0], step));
     // The longest list up to which the transposed shares are faster at every
     // length (or within 10%, the noise), and up to which the rule picks them.

@@ -616,29 +616,32 @@ bool halvedAvx512() {
 }
 
 // Where the transposed shares beat the per-entry scans, by path, list length
-// and step, as measured one worker at each step, each match at a random place
-// (the README has the tables). Longer lists keep the group scans, whose exits
-// win there.
-// AVX-512 on AMD, 65 to 256 entries at steps 1 to 5: the group scan's exits
-// mispredict on random matches, and the transposed shares measured 1.3x to
-// 1.5x faster at 96 and 128 entries and up to 1.15x at 256 on Zen 4 (2x to
-// 2.6x at 128 on Zen 5), 1.1x slower at 512. With every match among the first
-// 8 entries they stop early and took 1.7 to 2.0 ns per entry at every length
-// from 16 to 256, against the per-entry scan's 2.1 to 7.8 (Zen 4). The Intel
-// Xeon figure behind the limit of 64 elsewhere had the group exits ahead beyond
-// about 128 entries.
-// AVX-512 (AMD EPYC, Zen 5): contiguous and paired loads (steps 1 and 2) and
-// element loads up to step 5 win at every length to 64, by 1.1x to 9x; at
-// steps 6 to 32 the strided element loads and stores cost as much as the scan
-// saves beyond a dozen entries; at larger steps they never gain.
+// and step, as measured one worker at each step with the worker shares taken
+// in turn, each match at a random place (the README has the tables). Longer
+// lists keep the group scans, whose exits win there.
+// AVX-512 on AMD beyond 64 entries: the group scan's exits mispredict on
+// random matches. On Zen 5 the transposed shares measured 1.3x to 2.5x faster
+// from 96 to 512 entries at every step to 256 (1.3x at 512 and step 1, even at
+// 512 and step 256), even at 768 and 1.1x behind at 1,024; on Zen 4 1.3x to
+// 1.5x faster at 96 and 128 entries and up to 1.15x at 256 at every step to
+// 64, 1.1x slower at 512. With every match among the first 8 entries they stop
+// early and took 1.7 to 2.0 ns per entry at every length from 16 to 256,
+// against the per-entry scan's 2.1 to 7.8 (Zen 4). The Intel Xeon figure
+// behind the limit of 64 elsewhere had the group exits ahead beyond about 128.
+// AVX-512 on Zen 5 (AMD EPYC, family 26), to 64 entries: contiguous and paired
+// loads (steps 1 and 2) win or tie at every length to 64; element loads at
+// steps 3 to 5 win to 28 entries, tie from 32 to 48 and are 1.15x behind at 64;
+// at steps 6 to 48 the strided element loads and stores cost as much as the
+// scan saves beyond 28 entries (1.1x to 1.3x ahead at 20 and 28, even at 16
+// and 24, 1.1x behind at 32 to 64); at step 64 they never gain.
 // AVX-512 on Zen 4 (AMD EPYC, family 25 model 17), whose conversions take
 // twice as long: steps 1 and 2 win to 32 entries (tie at 32, 1.1x behind at
 // 40, 1.2x to 1.4x at 48 and 64), steps 3 to 5 to 20 (within 10% at 24 and
-// 28, 1.1x to 1.2x behind at 32), steps 6 to 32 to a dozen as on Zen 5.
+// 28, 1.1x to 1.2x behind at 32), steps 6 to 32 to a dozen.
 // On an Intel Xeon (Ice Lake) a transposed share at step 6 measured 3-4 ns per
 // entry against the per-entry scan's 2.3-2.7 below 16 entries, so other
-// processors keep the per-entry scan from step 6 on until measured with these
-// shares.
+// processors keep the per-entry scan from step 6 on, and beyond 64 entries,
+// until measured with these shares.
 // AVX2 (AMD EPYC, Zen 3; again on Zen 5 and Zen 4 with the AVX2 path forced):
 // up to step 9 they win at every length to 64, by 1.2x to 15x (the per-entry
 // scan's exits mispredict on short lists), lists of exactly 16, one group for
@@ -649,15 +652,17 @@ bool halvedAvx512() {
 // steps were not measured and keep the per-entry scan.
 bool transposedWins(ScanPath path, int count, std::int64_t step) {
   if (path == ScanPath::avx512) {
-    if (count > 64) return amdProcessor() && step <= 5 && count <= 256;
+    if (!amdProcessor()) return count <= 64 && step <= 5;
     if (halvedAvx512()) {
+      if (count > 64) return count <= 256 && step <= 64;
       if (step <= 2) return count <= 32;
       if (step <= 5) return count <= 20;
-    } else if (step <= 5) {
-      return count <= 64;
+      return step <= 32 && count <= 12;
     }
-    if (step <= 32) return amdProcessor() && count <= 12;
-    return false;
+    if (count > 64) return count <= 512 && step <= 256;
+    if (step <= 2) return true;
+    if (step <= 5) return count <= 40;
+    return step <= 48 && count <= 28;
   }
   if (path == ScanPath::avx2) return step <= 64 && count <= 64;
   return false;

@@ -232,7 +232,7 @@ TEST(ScanPaths, KeyBoundariesOnEveryPath) {
 TEST(Shares, EveryLayoutAndStepGivesTheReferenceOnItsOwnEntriesOnly) {
   std::vector<int> counts(71);
   std::iota(counts.begin(), counts.end(), 0);
-  counts.insert(counts.end(), {100, 140});
+  counts.insert(counts.end(), {100, 140, 257, 513});
   std::mt19937_64 rng(20261209);
   for (ScanPath path : runnablePaths()) {
     ForcedPath forcedPath(path);
