@@ -130,7 +130,8 @@ double stridedCopyNs(ShortCase& c, int step) {
       static_cast<double>((n + step - 1) / step));
 }
 
-// The same copy by a team of numCores, each worker its own cyclic share.
+// The same copy by a team of numCores, each worker its own cyclic share,
+// starting where relabelParallel's workers start theirs.
 double teamStridedCopyNs(ShortCase& c) {
   const std::int64_t n = static_cast<std::int64_t>(c.table.size());
   const std::int64_t step = numCores;
@@ -138,7 +139,12 @@ double teamStridedCopyNs(ShortCase& c) {
       [&] {
 #pragma omp parallel num_threads(numCores)
         {
-          for (std::int64_t i = omp_get_thread_num(); i < n; i += step) c.result[i] = c.table[i];
+          const std::int64_t first = omp_get_thread_num();
+          if (first < n) {
+            const std::int64_t restart = shareRestart(first, n, step);
+            for (std::int64_t i = restart; i < n; i += step) c.result[i] = c.table[i];
+            for (std::int64_t i = first; i < restart; i += step) c.result[i] = c.table[i];
+          }
         }
         asm volatile("" ::"r"(c.result.data()) : "memory");
       },

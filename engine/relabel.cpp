@@ -43,9 +43,13 @@ void relabelWorker(const double* table, int n, const double* list, int count, do
   // Share s is the cyclic sequence s, s + step, ...; a full team runs one share
   // per worker. A smaller team deals the shares out cyclically again, so the
   // entries of workers that never started are still written exactly once.
-  // 64-bit indices: i + step may pass INT32_MAX when n is close to it.
-  for (std::int64_t s = t; s < step && s < n; s += granted)
-    share(table, s, n, step, list, count, result);
+  // 64-bit indices: i + step may pass INT32_MAX when n is close to it. Each
+  // share runs in two parts, from its restart to n and then up to it.
+  for (std::int64_t s = t; s < step && s < n; s += granted) {
+    const std::int64_t restart = shareRestart(s, n, step);
+    share(table, restart, n, step, list, count, result);
+    if (restart > s) share(table, s, restart, step, list, count, result);
+  }
 }
 
 #if defined(__GNUC__) && !defined(_WIN32)

@@ -12,6 +12,18 @@
 using RelabelShare = void (*)(const double* table, std::int64_t first, std::int64_t n,
                               std::int64_t step, const double* list, int count, double* result);
 
+// Where a worker starts its share `first` of a team of `step` (first < step,
+// first < n): first/step of the way through, at one of its own entries; it
+// runs from there to n, then from `first` up to there. The shares of a team
+// then write different parts of the result at any moment: started together at
+// the front, they would write the same cache lines at the same time, and a
+// line would move between their caches once per write rather than once per
+// worker.
+inline std::int64_t shareRestart(std::int64_t first, std::int64_t n, std::int64_t step) {
+  const std::int64_t entries = (n - first + step - 1) / step;
+  return first + entries * first / step * step;
+}
+
 enum class ScanPath { scalar, avx2, avx512 };
 
 // Whether this build and this processor can run a path.

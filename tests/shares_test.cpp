@@ -35,24 +35,33 @@ void run(int n, int count, std::vector<double>& result) {
 // between runs of this test), every entry is written by exactly one worker,
 // and with the full team worker t has exactly the entries t, t + numCores, ...
 // Writes are recorded where each share writes them, for list lengths that take
-// each kind of share (none, a single entry, short lists, long ones).
+// each kind of share (none, a single entry, short lists, long ones), and for
+// teams of this machine's size and of others (each worker starts part way into
+// its share, at a place that depends on the team's size).
 TEST(Shares, DisjointAndCoverEveryEntry) {
-  for (int count : {0, 1, 2, 20, 100}) {
-    for (int n : {0, 1, numCores - 1, numCores, numCores + 1, 1000, 1003}) {
-      Recorded rec(n);
-      std::vector<double> result;
-      // The full team is certain only without dynamic teams or a thread limit.
-      const bool fullTeam = !omp_get_dynamic() && omp_get_thread_limit() >= numCores;
-      run(n, count, result);
-      for (int i = 0; i < n; ++i) {
-        ASSERT_EQ(rec.writes[i].load(), 1) << "entry " << i << " of " << n << ", list " << count;
-        ASSERT_EQ(result[i], count > 0 ? count : 1.5);
-        if (fullTeam) {
-          ASSERT_EQ(rec.writer[i], i % numCores) << "entry " << i << ", list " << count;
+  const int machine = numCores;
+  for (int team : {machine, 3, 5, 8}) {
+    numCores = team;
+    for (int count : {0, 1, 2, 20, 100}) {
+      for (int n : {0, 1, team - 1, team, team + 1, 2 * team + 1, 1000, 1003}) {
+        Recorded rec(n);
+        std::vector<double> result;
+        // The full team is certain only without dynamic teams or a thread limit.
+        const bool fullTeam = !omp_get_dynamic() && omp_get_thread_limit() >= team;
+        run(n, count, result);
+        for (int i = 0; i < n; ++i) {
+          ASSERT_EQ(rec.writes[i].load(), 1)
+              << "entry " << i << " of " << n << ", list " << count << ", team " << team;
+          ASSERT_EQ(result[i], count > 0 ? count : 1.5);
+          if (fullTeam) {
+            ASSERT_EQ(rec.writer[i], i % team)
+                << "entry " << i << ", list " << count << ", team " << team;
+          }
         }
       }
     }
   }
+  numCores = machine;
 }
 
 TEST(Shares, SmallerTeamsFromInsideAParallelRegion) {
