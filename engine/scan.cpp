@@ -84,8 +84,9 @@ void shareScalar(const double* table, std::int64_t first, std::int64_t n, std::i
 
 // Helpers are forced inline; the scans are inlined where the flattened share
 // function that uses them is compiled (forcing them would fail in the generic
-// share loop, which has no target of its own).
-#define RELABEL_AVX512_TARGET __attribute__((target("avx512f,avx512vl,avx2,bmi")))
+// share loop, which has no target of its own). Every processor with AVX-512
+// has PREFETCHW (older ones run it as a no-op).
+#define RELABEL_AVX512_TARGET __attribute__((target("avx512f,avx512vl,avx2,bmi,prfchw")))
 #define RELABEL_AVX512 RELABEL_AVX512_TARGET __attribute__((always_inline)) inline
 
 // Keys of the 8 entries at p.
@@ -197,7 +198,7 @@ struct ScanAvx512Short {
     std::uint64_t m = 0;
     for (int b = 0; b < kBlocks; ++b)
       m |= bits8(_mm256_cmpeq_epi32(keys8(list + 8 * b), k)) << (8 * b);
-    if (kPartial) m |= last.bits(k) << (8 * kBlocks);
+    if constexpr (kPartial) m |= last.bits(k) << (8 * kBlocks);
     // tzcnt of an empty mask is 64; the share loop keeps the entry then.
     const int first = static_cast<int>(_tzcnt_u64(m));
     return m ? first : -1;
@@ -277,7 +278,12 @@ struct ContiguousEntries {  // step 1: plain loads and stores
 };
 
 // Step 2: the even elements of 32 loaded, and written back with masked stores,
-// which leave the other worker's entries untouched.
+// which leave the other worker's entries untouched. A masked store to a line
+// that is not in the cache waits for the line, so the lines 16 blocks ahead
+// are fetched for writing first: out of cache (a table of 4,000,000), a team
+// of 2 measured 0.45-0.49 ns per entry at 4 to 16 list entries with the
+// prefetches, 0.60-0.72 without, at its cyclic copy's 0.45-0.55 (AMD Zen 5);
+// in cache they changed nothing. Prefetches never fault, past n either.
 struct PairedEntries {
   explicit PairedEntries(std::int64_t) {}
   bool fits(std::int64_t i, std::int64_t n) const { return i + 32 <= n; }
@@ -296,6 +302,7 @@ struct PairedEntries {
     b = evens(table + i + 16);
   }
   RELABEL_AVX512 void store(double* result, std::int64_t i, __m512d a, __m512d b) const {
+    for (int k = 0; k < 32; k += 8) __builtin_prefetch(result + i + 16 * 32 + k, 1);
     spread(result + i, a);
     spread(result + i + 16, b);
   }
