@@ -655,8 +655,11 @@ bool halvedAvx512() {
 // that scan, aside. At steps 12 to 64 they measured even beyond 12 entries on
 // Zen 3 while each step's timing replayed one share, which let the branch
 // predictor learn the per-entry scan's exits; with the shares taken in turn
-// (Zen 4) they won there too, by 1.5x to 2.7x from 24 to 64 entries. Larger
-// steps were not measured and keep the per-entry scan.
+// (Zen 4) they won there too, by 1.5x to 2.7x from 24 to 64 entries. Beyond 64
+// entries, where the per-entry scan's groups mispredict, they won with the
+// shares in turn at every step to 256 on Zen 5 (AVX2 forced) by 1.4x to 1.8x
+// at 96 and 128 entries, even at 256, 1.4x behind at 512 (Zen 4: ahead to
+// 256). Steps beyond 64 lose at lists of 1 to 8 and keep the per-entry scan.
 bool transposedWins(ScanPath path, int count, std::int64_t step) {
   if (path == ScanPath::avx512) {
     if (!amdProcessor()) return count <= 64 && step <= 5;
@@ -671,7 +674,7 @@ bool transposedWins(ScanPath path, int count, std::int64_t step) {
     if (step <= 5) return count <= 40;
     return step <= 48 && count <= 28;
   }
-  if (path == ScanPath::avx2) return step <= 64 && count <= 64;
+  if (path == ScanPath::avx2) return step <= 64 && count <= 128;
   return false;
 }
 
