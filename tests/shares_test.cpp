@@ -37,10 +37,16 @@ void run(int n, int count, std::vector<double>& result) {
 // Writes are recorded where each share writes them, for list lengths that take
 // each kind of share (none, a single entry, short lists, long ones), and for
 // teams of this machine's size and of others (each worker starts part way into
-// its share, at a place that depends on the team's size).
+// its share, at a place that depends on the team's size). Windows builds keep
+// the machine's size: under Wine, a plain program with MinGW's libgomp that runs
+// a team of 8 on 2 CPUs and then a smaller one hangs at exit in some runs.
 TEST(Shares, DisjointAndCoverEveryEntry) {
   const int machine = numCores;
+#ifdef _WIN32
+  for (int team : {machine}) {
+#else
   for (int team : {machine, 3, 5, 8}) {
+#endif
     numCores = team;
     for (int count : {0, 1, 2, 20, 100}) {
       for (int n : {0, 1, team - 1, team, team + 1, 2 * team + 1, 1000, 1003}) {
