@@ -3,7 +3,8 @@
 
 // Worker count: the number of processors the OpenMP runtime reports when the
 // module is loaded (omp_get_num_procs). Set once by a static initializer and
-// never written again; zero only before that initializer has run.
+// never written again by the module (tests set it between calls to stand for
+// other machines); zero only before that initializer has run.
 extern int numCores;
 
 // Renumbers table[0..n) into result[0..n).
@@ -16,7 +17,8 @@ extern int numCores;
 //   Key: truncation toward zero to a signed 32-bit integer; NaN, +-inf and
 //   values whose truncation lies outside [-2^31, 2^31 - 1] have the key -2^31.
 // Work is split over a team of numCores workers (the calling thread is worker
-// 0): with the full team, worker t handles entries t, t + numCores, ... If the
+// 0): with the full team, worker t handles entries t, t + numCores, ...,
+// starting t/numCores of the way through them and wrapping round. If the
 // runtime grants a smaller team, the granted workers take over the missing
 // workers' shares, so every entry is still written exactly once.
 // On Linux, a spinning worker woken onto the calling thread's CPU moves itself

@@ -42,6 +42,10 @@ void run(int n, int count, std::vector<double>& result) {
 // a team of 8 on 2 CPUs and then a smaller one hangs at exit in some runs.
 TEST(Shares, DisjointAndCoverEveryEntry) {
   const int machine = numCores;
+  struct Restore {
+    int cores;
+    ~Restore() { numCores = cores; }
+  } restore{machine};
 #ifdef _WIN32
   for (int team : {machine}) {
 #else
@@ -67,7 +71,6 @@ TEST(Shares, DisjointAndCoverEveryEntry) {
       }
     }
   }
-  numCores = machine;
 }
 
 TEST(Shares, SmallerTeamsFromInsideAParallelRegion) {
