@@ -248,12 +248,23 @@ TEST(Shares, EveryLayoutAndStepGivesTheReferenceOnItsOwnEntriesOnly) {
           const auto list = randomValues(rng, count, keyRange);
           const auto want = referenceRelabel(table, list);
           const RelabelShare share = shareFor(count, step);
+          // Whole, and in the two parts a worker runs: from its restart, which
+          // lies past `step`, to n, then from `first` to the restart.
           for (int first = 0; first < step; ++first) {
-            std::vector<double> got(n, fromBits(kCanary));
-            share(table.data(), first, n, step, list.data(), count, got.data());
-            for (int i = 0; i < n; ++i)
-              ASSERT_EQ(bitsOf(got[i]), (i - first) % step == 0 ? bitsOf(want[i]) : kCanary)
-                  << "entry " << i << " of " << n << ", first " << first;
+            const std::int64_t restart = shareRestart(first, n, step);
+            for (bool split : {false, true}) {
+              std::vector<double> got(n, fromBits(kCanary));
+              if (split) {
+                share(table.data(), restart, n, step, list.data(), count, got.data());
+                share(table.data(), first, restart, step, list.data(), count, got.data());
+              } else {
+                share(table.data(), first, n, step, list.data(), count, got.data());
+              }
+              for (int i = 0; i < n; ++i)
+                ASSERT_EQ(bitsOf(got[i]), (i - first) % step == 0 ? bitsOf(want[i]) : kCanary)
+                    << "entry " << i << " of " << n << ", first " << first
+                    << (split ? ", split at " : "") << (split ? restart : 0);
+            }
           }
         }
       }
