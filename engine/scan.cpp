@@ -339,14 +339,16 @@ struct LoadedEntries {
 // of 16 keys, compares it with the 16 entries' keys at once into a fresh mask,
 // and keeps the earliest match with a masked unsigned minimum: 8 vector
 // operations per list entry. On AMD Zen 5 it measured 1.25x to 1.35x faster
-// than HalvesFirsts from 4 to 64 entries.
+// than HalvesFirsts from 4 to 64 entries, on an Intel Xeon (Sapphire Rapids
+// class) 1.2x to 1.4x from 8 to 512.
 //
 // HalvesFirsts compares the two halves of 8 apart, into vectors, and keeps
 // position | ~equal's minimum: 11 operations, but none of them beyond the
 // conversions needs Intel's port 5, which takes half of each conversion and
 // every 512-bit shuffle and mask compare. llvm-mca's Skylake-X, Ice Lake and
 // Sapphire Rapids models give it 4.0 cycles per list entry against the joined
-// form's 4.35; not yet measured on an Intel processor.
+// form's 4.35, but on a Sapphire Rapids class Xeon it measured slower: the
+// model's port 5 is not what limits the joined form there.
 struct JoinedFirsts {
   __m512i keys, firsts, position;
   RELABEL_AVX512 JoinedFirsts(__m512d a, __m512d b)
@@ -633,8 +635,7 @@ bool halvedAvx512() {
 // 1.5x faster at 96 and 128 entries and up to 1.15x at 256 at every step to
 // 64, 1.1x slower at 512. With every match among the first 8 entries they stop
 // early and took 1.7 to 2.0 ns per entry at every length from 16 to 256,
-// against the per-entry scan's 2.1 to 7.8 (Zen 4). The Intel Xeon figure
-// behind the limit of 64 elsewhere had the group exits ahead beyond about 128.
+// against the per-entry scan's 2.1 to 7.8 (Zen 4).
 // AVX-512 on Zen 5 (AMD EPYC, family 26), to 64 entries: contiguous and paired
 // loads (steps 1 and 2) win or tie at every length to 64; element loads at
 // steps 3 to 5 win to 28 entries, tie from 32 to 48 and are 1.15x behind at 64;
@@ -645,10 +646,21 @@ bool halvedAvx512() {
 // twice as long: steps 1 and 2 win to 32 entries (tie at 32, 1.1x behind at
 // 40, 1.2x to 1.4x at 48 and 64), steps 3 to 5 to 20 (within 10% at 24 and
 // 28, 1.1x to 1.2x behind at 32), steps 6 to 32 to a dozen.
-// On an Intel Xeon (Ice Lake) a transposed share at step 6 measured 3-4 ns per
-// entry against the per-entry scan's 2.3-2.7 below 16 entries, so other
-// processors keep the per-entry scan from step 6 on, and beyond 64 entries,
-// until measured with these shares.
+// AVX-512 on Intel (a Xeon of the Sapphire Rapids class, two runs): to 64
+// entries the transposed shares were faster, or within 10%, at every length
+// and every step to 48 (at step 1 4x at 1 to 4 entries, 1.8x at 16, 1.25x at
+// 64; from step 6 on the strided loads and stores set both layouts' cost below
+// 24 entries, and the transposed shares pull ahead from 32); at step 64 they
+// were up to 1.14x behind at 32 and 48 entries, and from step 128 on up to
+// 1.15x behind at 1 to 16. From 96 to 256 entries they won at every step to
+// 256 (1.2x to 1.7x at 96 and 128 entries, even to 1.4x at 256); at 512 they
+// were even at steps 1 to 12, 48 and 128 and 1.06x to 1.15x behind at 16, 32,
+// 64 and 256. With every match among the first 8 entries they took 1.2 to 1.4
+// ns per entry at every length from 16 to 512, against the per-entry scan's
+// 2.3 to 6.8. (The Ice Lake prototype's step-6 share, 3-4 ns per entry, had
+// been set against the per-entry scan's step-1 figures, 2.3-2.7; at step 6 the
+// strided copy alone took 3.0-3.5 there and 2.8-3.0 here.) Other Intel
+// generations (Skylake-X, Ice Lake) are not measured and take the same rule.
 // AVX2 (AMD EPYC, Zen 3; again on Zen 5 and Zen 4 with the AVX2 path forced):
 // up to step 9 they win at every length to 64, by 1.2x to 15x (the per-entry
 // scan's exits mispredict on short lists), lists of exactly 16, one group for
@@ -659,10 +671,17 @@ bool halvedAvx512() {
 // entries, where the per-entry scan's groups mispredict, they won with the
 // shares in turn at every step to 256 on Zen 5 (AVX2 forced) by 1.4x to 1.8x
 // at 96 and 128 entries, even at 256, 1.4x behind at 512 (Zen 4: ahead to
-// 256). Steps beyond 64 lose at lists of 1 to 8 and keep the per-entry scan.
+// 256). Steps beyond 64 lose at lists of 1 to 8 on Zen 5 and keep the
+// per-entry scan. On the Intel Xeon above with the AVX2 path forced they won at
+// every length to 128 at every step to 256 (1.3x to 1.4x at 128 entries), were
+// even at 256 and 1.2x to 1.3x behind at 512.
 bool transposedWins(ScanPath path, int count, std::int64_t step) {
   if (path == ScanPath::avx512) {
-    if (!amdProcessor()) return count <= 64 && step <= 5;
+    if (!amdProcessor()) {
+      if (count > 256) return count <= 512 && step <= 12;
+      if (count > 64) return step <= 256;
+      return step <= 48;
+    }
     if (halvedAvx512()) {
       if (count > 64) return count <= 256 && step <= 64;
       if (step <= 2) return count <= 32;
@@ -683,11 +702,12 @@ bool transposedFor(int count, std::int64_t step) {
   return layout == ShareLayout::transposed || transposedWins(current, count, step);
 }
 
-// The AVX-512 comparison form: joined where it was measured faster (AMD), the
-// halves elsewhere until measured there.
+// The AVX-512 comparison form: joined, which measured faster on every
+// processor tried (AMD Zen 4 and Zen 5, Intel Xeon of the Sapphire Rapids
+// class); the halves stay selectable to measure new processors against.
 bool joinedCompares() {
   if (compareForm != TransposedCompare::automatic) return compareForm == TransposedCompare::joined;
-  return amdProcessor();
+  return true;
 }
 
 template <class Firsts>

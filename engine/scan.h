@@ -46,9 +46,9 @@ void useShareLayout(ShareLayout layout);
 
 // How the AVX-512 transposed shares compare a list entry's conversions with
 // their 16 entries' keys: joined into one 16-lane compare, or in two halves of
-// 8. Both give the same results; automatic takes the joined form on AMD
-// processors, where it measured faster, and the halves elsewhere. Forcing one
-// is for tests and benchmarks, between calls. The AVX2 shares have one form.
+// 8. Both give the same results; automatic takes the joined form, which
+// measured faster on every processor tried. Forcing one is for tests and
+// benchmarks, between calls. The AVX2 shares have one form.
 enum class TransposedCompare { automatic, joined, halves };
 TransposedCompare transposedCompareInUse();
 void useTransposedCompare(TransposedCompare form);
