@@ -646,7 +646,7 @@ bool halvedAvx512() {
 // twice as long: steps 1 and 2 win to 32 entries (tie at 32, 1.1x behind at
 // 40, 1.2x to 1.4x at 48 and 64), steps 3 to 5 to 20 (within 10% at 24 and
 // 28, 1.1x to 1.2x behind at 32), steps 6 to 32 to a dozen.
-// AVX-512 on Intel (a Xeon of the Sapphire Rapids class, two runs): to 64
+// AVX-512 on Intel (a Xeon of the Sapphire Rapids class, three runs): to 64
 // entries the transposed shares were faster, or within 10%, at every length
 // and every step to 48 (at step 1 4x at 1 to 4 entries, 1.8x at 16, 1.25x at
 // 64; from step 6 on the strided loads and stores set both layouts' cost below
@@ -654,7 +654,7 @@ bool halvedAvx512() {
 // were up to 1.14x behind at 32 and 48 entries, and from step 128 on up to
 // 1.15x behind at 1 to 16. From 96 to 256 entries they won at every step to
 // 256 (1.2x to 1.7x at 96 and 128 entries, even to 1.4x at 256); at 512 they
-// were even at steps 1 to 12, 48 and 128 and 1.06x to 1.15x behind at 16, 32,
+// were even at steps 1 to 12, 48 and 128 and 1.02x to 1.15x behind at 16, 32,
 // 64 and 256. With every match among the first 8 entries they took 1.2 to 1.4
 // ns per entry at every length from 16 to 512, against the per-entry scan's
 // 2.3 to 6.8. (The Ice Lake prototype's step-6 share, 3-4 ns per entry, had
@@ -674,7 +674,7 @@ bool halvedAvx512() {
 // 256). Steps beyond 64 lose at lists of 1 to 8 on Zen 5 and keep the
 // per-entry scan. On the Intel Xeon above with the AVX2 path forced they won at
 // every length to 128 at every step to 256 (1.3x to 1.4x at 128 entries), were
-// even at 256 and 1.2x to 1.3x behind at 512.
+// even at 256 and 1.2x to 1.4x behind at 512.
 bool transposedWins(ScanPath path, int count, std::int64_t step) {
   if (path == ScanPath::avx512) {
     if (!amdProcessor()) {
