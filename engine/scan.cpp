@@ -347,8 +347,8 @@ struct LoadedEntries {
 // conversions needs Intel's port 5, which takes half of each conversion and
 // every 512-bit shuffle and mask compare. llvm-mca's Skylake-X, Ice Lake and
 // Sapphire Rapids models give it 4.0 cycles per list entry against the joined
-// form's 4.35, but on a Sapphire Rapids class Xeon it measured slower: the
-// model's port 5 is not what limits the joined form there.
+// form's 4.35, yet it measured slower on every processor tried, the Sapphire
+// Rapids class Xeon included.
 struct JoinedFirsts {
   __m512i keys, firsts, position;
   RELABEL_AVX512 JoinedFirsts(__m512d a, __m512d b)
@@ -660,7 +660,8 @@ bool halvedAvx512() {
 // 2.3 to 6.8. (The Ice Lake prototype's step-6 share, 3-4 ns per entry, had
 // been set against the per-entry scan's step-1 figures, 2.3-2.7; at step 6 the
 // strided copy alone took 3.0-3.5 there and 2.8-3.0 here.) Other Intel
-// generations (Skylake-X, Ice Lake) are not measured and take the same rule.
+// generations (Skylake-X, Ice Lake), and other vendors' processors with
+// AVX-512, are not measured and take the same rule.
 // AVX2 (AMD EPYC, Zen 3; again on Zen 5 and Zen 4 with the AVX2 path forced):
 // up to step 9 they win at every length to 64, by 1.2x to 15x (the per-entry
 // scan's exits mispredict on short lists), lists of exactly 16, one group for
