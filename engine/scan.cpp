@@ -660,8 +660,8 @@ bool halvedAvx512() {
 // 2.3 to 6.8. (The Ice Lake prototype's step-6 share, 3-4 ns per entry, had
 // been set against the per-entry scan's step-1 figures, 2.3-2.7; at step 6 the
 // strided copy alone took 3.0-3.5 there and 2.8-3.0 here.) Other Intel
-// generations (Skylake-X, Ice Lake), and other vendors' processors with
-// AVX-512, are not measured and take the same rule.
+// generations (Skylake-X, Cascade Lake, Ice Lake), and other vendors'
+// processors with AVX-512, are not measured and take the same rule.
 // AVX2 (AMD EPYC, Zen 3; again on Zen 5 and Zen 4 with the AVX2 path forced):
 // up to step 9 they win at every length to 64, by 1.2x to 15x (the per-entry
 // scan's exits mispredict on short lists), lists of exactly 16, one group for
@@ -707,8 +707,7 @@ bool transposedFor(int count, std::int64_t step) {
 // processor tried (AMD Zen 4 and Zen 5, Intel Xeon of the Sapphire Rapids
 // class); the halves stay selectable to measure new processors against.
 bool joinedCompares() {
-  if (compareForm != TransposedCompare::automatic) return compareForm == TransposedCompare::joined;
-  return true;
+  return compareForm != TransposedCompare::halves;
 }
 
 template <class Firsts>
