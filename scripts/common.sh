@@ -40,23 +40,26 @@ ensure_packages() {
   fi
 }
 
+# is_offered PKG: this release has a version of PKG to install.
+is_offered() {
+  read_package_lists || true
+  apt-cache policy "$1" 2>/dev/null | grep -q '^ *Candidate: [^(]'
+}
+
 # choose_package VAR PKG...: sets VAR to the first of the packages that is
 # installed or that this release offers (names differ between releases), or
-# to the first one when none is.
+# to the first one when none is; fails in that last case.
 choose_package() {
   local var=$1 p
   shift
   for p in "$@"; do
     is_installed "$p" && { printf -v "$var" %s "$p"; return 0; }
   done
-  read_package_lists || true
   for p in "$@"; do
-    if apt-cache policy "$p" 2>/dev/null | grep -q '^ *Candidate: [^(]'; then
-      printf -v "$var" %s "$p"
-      return 0
-    fi
+    is_offered "$p" && { printf -v "$var" %s "$p"; return 0; }
   done
   printf -v "$var" %s "$1"
+  return 1
 }
 
 # quietly LOG CMD...: runs CMD with its output in LOG, shown only on failure.
@@ -71,7 +74,7 @@ quietly() {
 }
 
 # Octave's development files: liboctave-dev up to Debian 12, octave-dev since.
-choose_package octave_dev octave-dev liboctave-dev
+choose_package octave_dev octave-dev liboctave-dev || true
 octave_packages=(octave "$octave_dev")
 
 # ensure_llvm: clang with the parts of its own LLVM release that the builds
