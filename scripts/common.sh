@@ -2,8 +2,10 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# The scripts run with pipefail, where `cmd | grep -q` fails whenever grep's
+# early exit cuts cmd off (SIGPIPE); so the output is read whole first.
 is_installed() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+  [[ $(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) == *'install ok installed'* ]]
 }
 
 can_install() {
@@ -43,7 +45,9 @@ ensure_packages() {
 # is_offered PKG: this release has a version of PKG to install.
 is_offered() {
   read_package_lists || true
-  apt-cache policy "$1" 2>/dev/null | grep -q '^ *Candidate: [^(]'
+  local policy
+  policy=$(apt-cache policy "$1" 2>/dev/null)
+  grep -q '^ *Candidate: [^(]' <<<"$policy"
 }
 
 # choose_package VAR PKG...: sets VAR to the first of the packages that is
