@@ -19,6 +19,7 @@
 #include "host.h"
 #include "relabel.h"
 #include "scan.h"
+#include "scan_control.h"
 #include "short_lists.h"
 
 namespace {

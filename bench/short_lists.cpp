@@ -17,6 +17,7 @@
 
 #include "relabel.h"
 #include "scan.h"
+#include "scan_control.h"
 
 namespace {
 

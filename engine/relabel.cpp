@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "record_writes.h"
 #include "scan.h"
 
 #ifdef _WIN32

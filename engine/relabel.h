@@ -32,12 +32,3 @@ void relabelParallel(const double* table, int n, const double* list, int count, 
 // runtime. Outside a parallel region it is a team of one and does all of
 // [0..n). Not meant to be called by anything but relabelParallel.
 void relabelWorker(const double* table, int n, const double* list, int count, double* result);
-
-#ifdef RELABEL_RECORD_WRITERS
-#include <atomic>
-// Test builds only: when both are set, every write of a result entry records
-// the number of the worker that made it and counts the writes, at the place
-// where the entry is written.
-extern int* relabelWriter;
-extern std::atomic<int>* relabelWriteCount;
-#endif

@@ -1,5 +1,5 @@
 // The loop that renumbers one worker's share of a table, in a scalar and in
-// vector forms.
+// vector forms, and the choice among them.
 #pragma once
 
 #include <cstdint>
@@ -24,35 +24,8 @@ inline std::int64_t shareRestart(std::int64_t first, std::int64_t n, std::int64_
   return first + entries * first / step * step;
 }
 
-enum class ScanPath { scalar, avx2, avx512 };
-
-// Whether this build and this processor can run a path.
-bool scanPathSupported(ScanPath path);
-// The path relabelWorker uses: at load, the widest supported one. Switching is
-// for tests and benchmarks, between calls, to paths that are supported
-// (returns false and changes nothing otherwise).
-ScanPath scanPathInUse();
-bool useScanPath(ScanPath path);
-const char* scanPathName(ScanPath path);
-
-// How the vector paths lay a share out against a short list: one entry at a
-// time against blocks of the list, or transposed, 16 (AVX-512) or 8 (AVX2) of
-// the share's entries at a time against each list entry in turn. automatic
-// chooses by path, list length and step, as measured; forcing one is for tests
-// and benchmarks, between calls. The scalar path has one layout only.
-enum class ShareLayout { automatic, perEntry, transposed };
-ShareLayout shareLayoutInUse();
-void useShareLayout(ShareLayout layout);
-
-// How the AVX-512 transposed shares compare a list entry's conversions with
-// their 16 entries' keys: joined into one 16-lane compare, or in two halves of
-// 8. Both give the same results; automatic takes the joined form, which
-// measured faster on every processor tried. Forcing one is for tests and
-// benchmarks, between calls. The AVX2 shares have one form.
-enum class TransposedCompare { automatic, joined, halves };
-TransposedCompare transposedCompareInUse();
-void useTransposedCompare(TransposedCompare form);
-
-// What the path and layout in use run for a list of `count` entries and a
-// share's step: lists too short for a path's vectors use the scalar loop.
+// The share function for a list of `count` entries (>= 0) and a share's step
+// (>= 1): the widest path this processor runs, laid out per entry or
+// transposed as its processor class's layout rule says (layout_rule.h); lists
+// too short for a path's vectors use the scalar loop. Never null.
 RelabelShare shareFor(int count, std::int64_t step);

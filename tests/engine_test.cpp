@@ -14,6 +14,7 @@
 #include "reference.h"
 #include "relabel.h"
 #include "scan.h"
+#include "scan_control.h"
 
 namespace {
 
@@ -270,6 +271,41 @@ TEST(Shares, EveryLayoutAndStepGivesTheReferenceOnItsOwnEntriesOnly) {
       }
     }
   }
+}
+
+// The layout rule as it stood written as conditions on vendor, family, list
+// length and step, before it became a table.
+bool conditionsRule(ScanPath path, ProcessorClass cls, int count, std::int64_t step) {
+  if (path == ScanPath::avx512) {
+    if (cls == ProcessorClass::intel) {
+      if (count > 256) return count <= 512 && step <= 12;
+      if (count > 64) return step <= 256;
+      return step <= 48;
+    }
+    if (cls == ProcessorClass::amdZen4) {
+      if (count > 64) return count <= 256 && step <= 64;
+      if (step <= 2) return count <= 32;
+      if (step <= 5) return count <= 20;
+      return step <= 32 && count <= 12;
+    }
+    if (count > 64) return count <= 512 && step <= 256;
+    if (step <= 2) return true;
+    if (step <= 5) return count <= 40;
+    return step <= 48 && count <= 28;
+  }
+  if (path == ScanPath::avx2) return step <= 64 && count <= 128;
+  return false;
+}
+
+TEST(LayoutRule, TableAnswersAsTheConditionsDid) {
+  for (ScanPath path : {ScanPath::scalar, ScanPath::avx2, ScanPath::avx512})
+    for (ProcessorClass cls :
+         {ProcessorClass::intel, ProcessorClass::amdZen4, ProcessorClass::amdZen5})
+      for (int count = 0; count <= 1024; ++count)
+        for (std::int64_t step = 1; step <= 512; ++step)
+          ASSERT_EQ(transposedWins(path, cls, count, step), conditionsRule(path, cls, count, step))
+              << scanPathName(path) << " " << processorClassName(cls) << " count " << count
+              << " step " << step;
 }
 
 TEST(MatchesReference, RandomDataAtAwkwardSizes) {

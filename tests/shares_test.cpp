@@ -5,6 +5,7 @@
 #include <atomic>
 #include <vector>
 
+#include "record_writes.h"
 #include "relabel.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include "fuzz_input.h"
 #include "relabel.h"
 #include "scan.h"
+#include "scan_control.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInput in{data, size};
