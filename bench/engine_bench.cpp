@@ -188,6 +188,12 @@ void loadHostRuntime() {
   std::printf("host runtime: libgomp %s\n", started ? "loaded and started" : "not available");
 }
 
+// Worker count, scan path and the processor class whose layout rule is in use.
+void printSetting() {
+  std::printf("workers: %d, scan: %s, layout rule: %s\n", numCores, scanPathName(scanPathInUse()),
+              processorClassName(processorClassInUse()));
+}
+
 int main(int argc, char** argv) {
   // A run narrowed to some benchmarks leaves out the short-list tables too;
   // --short-lists runs those tables alone, --page-ends only their page-end
@@ -209,7 +215,7 @@ int main(int argc, char** argv) {
   }
   if (shortListsOnly || pageEndsOnly) {
     loadHostRuntime();
-    std::printf("workers: %d, scan: %s\n", numCores, scanPathName(scanPathInUse()));
+    printSetting();
     if (shortListsOnly)
       shortListTables();
     else
@@ -218,7 +224,7 @@ int main(int argc, char** argv) {
   }
   benchmark::Initialize(&argc, argv);
   loadHostRuntime();
-  std::printf("workers: %d, scan: %s\n", numCores, scanPathName(scanPathInUse()));
+  printSetting();
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\n%9s %7s %14s %14s %14s %9s %9s %11s\n", "n", "count", "reference/s",

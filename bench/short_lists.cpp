@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -282,7 +283,11 @@ void earlyTable(int n, int within) {
   row("chosen, team", team);
 }
 
-// One share at each step, ns per own entry: where the layouts cross.
+// One share at each step, ns per own entry: where the layouts cross. Ends
+// with the bands this run measured, in the layout rule's own syntax
+// (engine/layout_rule.cpp): for each list length the largest step up to which
+// the transposed shares were faster (or within 10%, the noise) at every step
+// measured, lengths with the same step joined into one band.
 void stepTable(int n) {
   std::vector<ShortCase> cases;
   for (int count : kCounts) cases.emplace_back(n, count);
@@ -290,19 +295,24 @@ void stepTable(int n) {
   std::printf("%-5s %-11s", "step", "copy");
   for (int count : kCounts) std::printf(" %11d", count);
   std::printf(" %s\n", "transposed: faster to / chosen to");
+  std::vector<std::int64_t> stepsUpTo(cases.size(), 0);
+  std::vector<bool> stillFaster(cases.size(), true);
   for (int step : {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 16, 32, 48, 64, 128, 256}) {
     std::printf("%-5d %-11.2f", step, stridedCopyNs(cases[0], step));
     // The longest list up to which the transposed shares are faster at every
-    // length (or within 10%, the noise), and up to which the rule picks them.
+    // length, and up to which the rule picks them.
     int fasterTo = 0, chosenTo = 0;
     bool faster = true, chosen = true;
-    for (auto& c : cases) {
+    for (size_t k = 0; k < cases.size(); ++k) {
+      auto& c = cases[k];
       const double a = shareNs(c, ShareLayout::perEntry, step);
       const double b = shareNs(c, ShareLayout::transposed, step);
       std::printf(" %5.2f/%-5.2f", a, b);
       const int count = static_cast<int>(c.list.size());
       faster = faster && b <= 1.1 * a;
       if (faster) fasterTo = count;
+      stillFaster[k] = stillFaster[k] && b <= 1.1 * a;
+      if (stillFaster[k]) stepsUpTo[k] = step;
       useShareLayout(ShareLayout::transposed);
       const RelabelShare transposed = shareFor(count, step);
       useShareLayout(ShareLayout::automatic);
@@ -311,6 +321,14 @@ void stepTable(int n) {
     }
     std::printf(" %d / %d\n", fasterTo, chosenTo);
   }
+  std::printf("measured bands, %s: {", scanPathName(scanPathInUse()));
+  const char* separator = "";
+  for (size_t k = 0; k < cases.size(); ++k) {
+    if (k + 1 < cases.size() && stepsUpTo[k + 1] == stepsUpTo[k]) continue;
+    std::printf("%s{%d, %lld}", separator, kCounts[k], static_cast<long long>(stepsUpTo[k]));
+    separator = ", ";
+  }
+  std::printf("}\n");
 }
 
 // The list's end at every 8-byte offset up to 120 bytes before a page

@@ -20,8 +20,7 @@ ProcessorClass processorClass = detectedProcessorClass();
 
 bool transposedFor(int count, std::int64_t step) {
   if (layout == ShareLayout::perEntry || current == ScanPath::scalar) return false;
-  return layout == ShareLayout::transposed ||
-         transposedWins(current, processorClass, count, step);
+  return layout == ShareLayout::transposed || transposedWins(current, processorClass, count, step);
 }
 
 }  // namespace

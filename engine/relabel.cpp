@@ -117,8 +117,8 @@ constexpr std::int64_t kWokenTicks = 4000;
 // Whether GCC's runtime keeps idle workers spinning, its default: read once,
 // as the runtime itself reads them when it starts. Passive workers sleep at
 // once and never hold up a thread queued behind them, and moving them would
-// only add a migration to each call after a pause (measured in Octave: 114 us
-// became 224-257 us).
+// only add a migration to each call after a pause (docs/tuning.md, worker
+// placement).
 bool workersSpin() {
   const char* policy = std::getenv("OMP_WAIT_POLICY");
   const char* spins = std::getenv("GOMP_SPINCOUNT");
@@ -168,8 +168,7 @@ void relabelParallel(const double* table, int n, const double* list, int count, 
   // spin are left where they wake (callerCpu -1): those of GCC's runtime when
   // it waits passively, and those of a runtime with a block time (LLVM's,
   // Intel's), set to 0 above, which sleep after every call and wake in tens of
-  // microseconds; moving them would add a migration to every call (measured:
-  // 12-60 us back to back became 47-87 us).
+  // microseconds; moving them would add a migration to every call (docs/tuning.md).
   static const bool spinning = workersSpin();
   bool place = spinning;
 #ifdef RELABEL_BLOCKTIME

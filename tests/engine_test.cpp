@@ -273,39 +273,55 @@ TEST(Shares, EveryLayoutAndStepGivesTheReferenceOnItsOwnEntriesOnly) {
   }
 }
 
-// The layout rule as it stood written as conditions on vendor, family, list
-// length and step, before it became a table.
-bool conditionsRule(ScanPath path, ProcessorClass cls, int count, std::int64_t step) {
-  if (path == ScanPath::avx512) {
-    if (cls == ProcessorClass::intel) {
-      if (count > 256) return count <= 512 && step <= 12;
-      if (count > 64) return step <= 256;
-      return step <= 48;
+const ProcessorClass kClasses[] = {ProcessorClass::intel, ProcessorClass::amdZen4,
+                                   ProcessorClass::amdZen5};
+
+// A band out of order would be shadowed by the one before it in the lookup.
+TEST(LayoutRule, BandsRiseInLengthAndEveryVectorPathHasAMinimum) {
+  for (ScanPath path : {ScanPath::avx2, ScanPath::avx512})
+    for (ProcessorClass cls : kClasses) {
+      const LayoutRule rule = layoutRule(path, cls);
+      ASSERT_GT(rule.size, 0) << scanPathName(path) << " " << processorClassName(cls);
+      EXPECT_GE(rule.perEntryMinimum, 1);
+      for (int b = 0; b < rule.size; ++b) {
+        EXPECT_GE(rule.bands[b].stepsUpTo, 0);
+        if (b > 0) {
+          EXPECT_GT(rule.bands[b].listsUpTo, rule.bands[b - 1].listsUpTo);
+        }
+      }
     }
-    if (cls == ProcessorClass::amdZen4) {
-      if (count > 64) return count <= 256 && step <= 64;
-      if (step <= 2) return count <= 32;
-      if (step <= 5) return count <= 20;
-      return step <= 32 && count <= 12;
-    }
-    if (count > 64) return count <= 512 && step <= 256;
-    if (step <= 2) return true;
-    if (step <= 5) return count <= 40;
-    return step <= 48 && count <= 28;
-  }
-  if (path == ScanPath::avx2) return step <= 64 && count <= 128;
-  return false;
 }
 
-TEST(LayoutRule, TableAnswersAsTheConditionsDid) {
-  for (ScanPath path : {ScanPath::scalar, ScanPath::avx2, ScanPath::avx512})
-    for (ProcessorClass cls :
-         {ProcessorClass::intel, ProcessorClass::amdZen4, ProcessorClass::amdZen5})
-      for (int count = 0; count <= 1024; ++count)
-        for (std::int64_t step = 1; step <= 512; ++step)
-          ASSERT_EQ(transposedWins(path, cls, count, step), conditionsRule(path, cls, count, step))
-              << scanPathName(path) << " " << processorClassName(cls) << " count " << count
-              << " step " << step;
+// Every class's boundaries, run on this machine through the chooser: on each
+// side of each band's length and step limits, shareFor picks the transposed
+// share exactly where the table says so, and the per-entry one elsewhere.
+TEST(LayoutRule, ChooserFollowsTheTableOfEachProcessorClass) {
+  const ProcessorClass detected = processorClassInUse();
+  for (ScanPath path : runnablePaths()) {
+    if (path == ScanPath::scalar) continue;
+    ForcedPath forcedPath(path);
+    for (ProcessorClass cls : kClasses) {
+      useProcessorClass(cls);
+      const LayoutRule rule = layoutRule(path, cls);
+      for (int b = 0; b < rule.size; ++b)
+        for (int count : {rule.bands[b].listsUpTo, rule.bands[b].listsUpTo + 1})
+          for (std::int64_t step :
+               {std::int64_t{1}, rule.bands[b].stepsUpTo, rule.bands[b].stepsUpTo + 1}) {
+            if (step < 1) continue;
+            useShareLayout(ShareLayout::transposed);
+            const RelabelShare transposed = shareFor(count, step);
+            useShareLayout(ShareLayout::perEntry);
+            const RelabelShare perEntry = shareFor(count, step);
+            useShareLayout(ShareLayout::automatic);
+            EXPECT_NE(transposed, perEntry);
+            EXPECT_EQ(shareFor(count, step),
+                      transposedWins(path, cls, count, step) ? transposed : perEntry)
+                << scanPathName(path) << " " << processorClassName(cls) << " count " << count
+                << " step " << step;
+          }
+    }
+  }
+  useProcessorClass(detected);
 }
 
 TEST(MatchesReference, RandomDataAtAwkwardSizes) {
