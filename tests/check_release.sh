@@ -36,13 +36,14 @@ expect_output() {
 }
 
 # zip_holds LABEL EXT [FILE...]: the archive holds the module, its help file,
-# README, license and the FILEs.
+# README, NEWS, license, docs/ and the FILEs.
 zip_holds() {
   local name="meshLookup-$version-$1" ext=$2
   local got want
   shift 2
   got=$(cmake -E tar tf "$dist/$name.zip" | grep -v '/$' | LC_ALL=C sort | xargs)
-  want=$(printf "$name/%s\n" LICENSE README.md "meshLookup.$ext" meshLookup.m "$@" |
+  want=$(printf "$name/%s\n" LICENSE NEWS README.md "meshLookup.$ext" meshLookup.m \
+    $(cd "$root" && ls docs/*.md docs/*.png) "$@" |
     LC_ALL=C sort | xargs)
   [ "$got" = "$want" ] || { echo "holds: $got"; return 1; }
   (cd "$tmp" && cmake -E tar xf "$dist/$name.zip")
@@ -54,7 +55,9 @@ package_holds() {
   for f in DESCRIPTION COPYING INDEX NEWS inst/meshLookup.m src/Makefile src/meshLookup.cpp; do
     [ -f "$tmp/$name/$f" ] || { echo "missing: $f"; return 1; }
   done
-  grep -qx "Version: $version" "$tmp/$name/DESCRIPTION" &&
+  cmp -s "$root/NEWS" "$tmp/$name/NEWS" &&
+    grep -qx "Version: $version" "$tmp/$name/DESCRIPTION" &&
+    grep -q "^SystemRequirements: " "$tmp/$name/DESCRIPTION" &&
     grep -qx "License: BSD-3-Clause" "$tmp/$name/DESCRIPTION" &&
     cmp -s "$root/LICENSE" "$tmp/$name/COPYING"
 }
@@ -82,6 +85,7 @@ installed() {
   local prefix="$tmp/prefix-$1" folder=$2
   cmake --install "$root/$1" --prefix "$prefix" >/dev/null &&
     [ -f "$prefix/share/meshLookup/README.md" ] && [ -f "$prefix/share/meshLookup/LICENSE" ] &&
+    [ -f "$prefix/share/meshLookup/NEWS" ] && [ -f "$prefix/share/meshLookup/docs/engine.md" ] &&
     [ -f "$prefix/share/meshLookup/$folder/meshLookup.m" ] &&
     ls "$prefix/share/meshLookup/$folder/"meshLookup.mex* >/dev/null
 }
@@ -100,15 +104,15 @@ check "Octave package installs, loads, passes its tests and uninstalls" \
 check "Octave package builds a module exporting only mexFunction, on Octave's runtime" package_build
 # The Octave module's archive is named by the Octave it is built for: this one.
 mex="mex-octave$(mkoctfile -p OCTAVE_VERSION | cut -d. -f1)"
-check "$mex archive holds module, help, README, license, HOST.txt" zip_holds "$mex" mex HOST.txt
+check "$mex archive holds module, help, README, NEWS, license, docs, HOST.txt" zip_holds "$mex" mex HOST.txt
 check "$mex archive's module runs in Octave" octave_call "$tmp/meshLookup-$version-$mex"
-check "mexa64 archive holds module, help, README, license" zip_holds mexa64 mexa64
+check "mexa64 archive holds module, help, README, NEWS, license, docs" zip_holds mexa64 mexa64
 check "mexa64 archive's module has no rpath into the build machine" \
   no_rpath "$tmp/meshLookup-$version-mexa64/meshLookup.mexa64"
 check "mexa64 archive's module runs in a host running the bundled runtime" expect_output "2 1 -1" \
   "$mexhost" --runtime "$iomp5" "$tmp/meshLookup-$version-mexa64/meshLookup.mexa64" "$table" "$list"
 if [ -f "$dist/meshLookup-$version-mexw64.zip" ]; then
-  check "mexw64 archive holds module, help, README, license" zip_holds mexw64 mexw64
+  check "mexw64 archive holds module, help, README, NEWS, license, docs" zip_holds mexw64 mexw64
   # Debian's Wine puts no wine64 on the PATH; where the loader lives differs
   # between its releases.
   wine=$(command -v wine64 wine /usr/lib/wine/wine64 /usr/lib/wine/wine 2>/dev/null | head -n 1)

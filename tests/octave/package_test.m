@@ -20,6 +20,13 @@ printf ("ok: installed, loaded, meshLookup is %s\n", where);
 assert (total > 0 && passed == total, "test meshLookup: %d of %d passed", passed, total);
 printf ("ok: test meshLookup passed %d of %d\n", passed, total);
 
+## news shows this release's entry first.
+version = pkg ("describe", "meshlookup"){1}.version;
+heading = strsplit (evalc ("news meshlookup"), "\n"){1};
+wanted = ["Summary of important user-visible changes for meshlookup " version " "];
+assert (strncmp (heading, wanted, numel (wanted)), "news meshlookup starts with: %s", heading);
+printf ("ok: news meshlookup shows %s\n", heading);
+
 ## The rule with Octave's own functions, keys within the int32 range.
 function r = reference_lookup (t, l)
   r = t;
