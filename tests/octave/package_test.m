@@ -16,6 +16,9 @@ where = which ("meshLookup");
 assert (strncmp (where, root, numel (root)), "meshLookup comes from %s", where);
 printf ("ok: installed, loaded, meshLookup is %s\n", where);
 
+assert (! isempty (strfind (evalc ("help meshLookup"), "Renumber a mesh table")), "help meshLookup finds no help");
+printf ("ok: help meshLookup\n");
+
 [passed, total] = test ("meshLookup", "quiet");
 assert (total > 0 && passed == total, "test meshLookup: %d of %d passed", passed, total);
 printf ("ok: test meshLookup passed %d of %d\n", passed, total);
