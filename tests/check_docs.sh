@@ -22,7 +22,7 @@ done)"
 gateway="$root/gateway/meshLookup.cpp"
 listed=$(sed -n 's/^| `\(Mesh renumbering: [^`]*\)` |.*/\1/p' "$root/README.md")
 raised=$(sed -n 's/.*mexErrMsgTxt("\(Mesh renumbering: [^"]*\)").*/\1/p' "$gateway")
-[ -n "$listed" ] || { echo "README.md: no error table found"; fail=1; }
+[ -n "$listed" ] || report "README.md: no error table found"
 report "$(echo "$listed" | while IFS= read -r text; do
   echo "$raised" | grep -qxF -- "$text" || echo "README.md: \"$text\" is not raised by the gateway"
 done)"
@@ -36,9 +36,10 @@ documented=$(sed -n '/^<!-- layout table: begin -->$/,/^<!-- layout table: end -
 printed=$("$printer") || { echo "$printer failed"; fail=1; }
 if [ "$documented" != "$printed" ]; then
   echo "docs/engine.md: the layout table differs from what the code prints:"
-  printf '%s\n' "$printed" >/tmp/check_docs_printed.$$
-  printf '%s\n' "$documented" | diff - /tmp/check_docs_printed.$$
-  rm -f /tmp/check_docs_printed.$$
+  expected=$(mktemp)
+  printf '%s\n' "$printed" >"$expected"
+  printf '%s\n' "$documented" | diff - "$expected"
+  rm -f "$expected"
   fail=1
 fi
 

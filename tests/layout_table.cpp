@@ -14,9 +14,7 @@ int main() {
                                     ProcessorClass::amdZen5};
   for (ScanPath path : {ScanPath::avx512, ScanPath::avx2}) {
     for (ProcessorClass cls : classes) {
-      // The AVX2 rule is one for every class.
-      if (path == ScanPath::avx2 && cls != ProcessorClass::intel) continue;
-      const char* name = path == ScanPath::avx2 ? "every" : processorClassName(cls);
+      const char* name = processorClassName(cls);
       const LayoutRule r = layoutRule(path, cls);
       int from = 0;
       for (int b = 0; b < r.size; ++b) {
