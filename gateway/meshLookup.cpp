@@ -38,7 +38,9 @@ extern "C" MESHLOOKUP_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrh
   const std::uint64_t rows = mxGetM(prhs[0]);
   const std::uint64_t columns = mxGetN(prhs[0]);
   // Both factors are below 2^31 when the product is formed, so it cannot wrap.
-  // The engine's workers step by numCores, which bounds the entry count.
+  // The entry count is held in 32 bits and stays within the module's stated
+  // limit of 2^31 - numCores entries (README); the engine's own indices are
+  // 64-bit and would take any count up to INT32_MAX.
   if (rows >= kCountLimit || columns >= kCountLimit ||
       rows * columns > kCountLimit - static_cast<std::uint64_t>(numCores))
     mexErrMsgTxt("Mesh renumbering: table too large");
