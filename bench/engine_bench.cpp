@@ -188,10 +188,9 @@ void loadHostRuntime() {
   std::printf("host runtime: libgomp %s\n", started ? "loaded and started" : "not available");
 }
 
-// Worker count, scan path and the processor class whose layout rule is in use.
+// Worker count and scan path.
 void printSetting() {
-  std::printf("workers: %d, scan: %s, layout rule: %s\n", numCores, scanPathName(scanPathInUse()),
-              processorClassName(processorClassInUse()));
+  std::printf("workers: %d, scan: %s\n", numCores, scanPathName(scanPathInUse()));
 }
 
 int main(int argc, char** argv) {

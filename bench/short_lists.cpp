@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <numeric>
 #include <random>
 #include <vector>
@@ -57,24 +58,12 @@ double nsPerEntry(const std::function<void()>& run, double entries) {
 struct Layout {
   const char* name;
   ShareLayout layout;
-  TransposedCompare form;
 };
 
-// The table's rows: per entry, transposed (on AVX-512 in each comparison form,
-// so that each processor shows which of them wins there) and what the rule
-// chooses, last.
-std::vector<Layout> tableLayouts() {
-  std::vector<Layout> layouts = {
-      {"per entry", ShareLayout::perEntry, TransposedCompare::automatic}};
-  if (scanPathInUse() == ScanPath::avx512) {
-    layouts.push_back({"transposed, joined", ShareLayout::transposed, TransposedCompare::joined});
-    layouts.push_back({"transposed, halves", ShareLayout::transposed, TransposedCompare::halves});
-  } else {
-    layouts.push_back({"transposed", ShareLayout::transposed, TransposedCompare::automatic});
-  }
-  layouts.push_back({"chosen", ShareLayout::automatic, TransposedCompare::automatic});
-  return layouts;
-}
+// The table's rows: per entry, transposed, and what the rule chooses, last.
+const Layout kRows[] = {{"per entry", ShareLayout::perEntry},
+                        {"transposed", ShareLayout::transposed},
+                        {"chosen", ShareLayout::automatic}};
 
 // One share of step `step` from entry 0, as worker 0 of such a team runs it.
 double shareNs(ShortCase& c, ShareLayout layout, int step) {
@@ -207,8 +196,8 @@ void row(const char* name, const std::vector<double>& ns) {
 void layoutTable(int n) {
   std::vector<ShortCase> cases;
   for (int count : kCounts) cases.emplace_back(n, count);
-  const std::vector<Layout> rows = tableLayouts();
-  const size_t layouts = rows.size();
+  const Layout* rows = kRows;
+  const size_t layouts = std::size(kRows);
   std::vector<double> reference, copy, strided;
   std::vector<std::vector<double>> one(layouts), team(layouts);
   const ScanPath inUse = scanPathInUse();
@@ -216,16 +205,9 @@ void layoutTable(int n) {
     useScanPath(ScanPath::scalar);
     reference.push_back(shareNs(c, ShareLayout::automatic, 1));
     useScanPath(inUse);
-    for (size_t l = 0; l < layouts; ++l) {
-      useTransposedCompare(rows[l].form);
-      one[l].push_back(shareNs(c, rows[l].layout, 1));
-    }
+    for (size_t l = 0; l < layouts; ++l) one[l].push_back(shareNs(c, rows[l].layout, 1));
     copy.push_back(copyNs(c));
-    for (size_t l = 0; l < layouts; ++l) {
-      useTransposedCompare(rows[l].form);
-      team[l].push_back(teamNs(c, rows[l].layout));
-    }
-    useTransposedCompare(TransposedCompare::automatic);
+    for (size_t l = 0; l < layouts; ++l) team[l].push_back(teamNs(c, rows[l].layout));
     strided.push_back(teamStridedCopyNs(c));
   }
   const std::vector<double>& chosen = one[layouts - 1];
@@ -285,7 +267,7 @@ void earlyTable(int n, int within) {
 
 // One share at each step, ns per own entry: where the layouts cross. Ends
 // with the bands this run measured, in the layout rule's own syntax
-// (engine/layout_rule.cpp): for each list length the largest step up to which
+// (engine/layout_rule.h): for each list length the largest step up to which
 // the transposed shares were faster (or within 10%, the noise) at every step
 // measured, lengths with the same step joined into one band.
 void stepTable(int n) {

@@ -1,111 +1,71 @@
-// The chooser: which path and layout run, and the only place that knows which
-// kernel that is.
+// The chooser: which kernel runs a share, from the one thing that varies between processors here,
+// the instruction set, and that set's layout rule.
+#include <initializer_list>
+
 #include "kernels.h"
 #include "layout_rule.h"
 #include "scan.h"
 #include "scan_control.h"
 
+bool scanPathSupported(ScanPath path) {
+#ifdef RELABEL_X86_VECTOR
+  if (path == ScanPath::avx512) return kernels::avx512::supported();
+  if (path == ScanPath::avx2) return kernels::avx2::supported();
+#endif
+  return path == ScanPath::scalar;
+}
+
 namespace {
 
 ScanPath widestSupported() {
-  if (scanPathSupported(ScanPath::avx512)) return ScanPath::avx512;
-  if (scanPathSupported(ScanPath::avx2)) return ScanPath::avx2;
+  for (ScanPath path : {ScanPath::avx512, ScanPath::avx2})
+    if (scanPathSupported(path)) return path;
   return ScanPath::scalar;
 }
 
-ScanPath current = widestSupported();
-ShareLayout layout = ShareLayout::automatic;
-TransposedCompare compareForm = TransposedCompare::automatic;
-ProcessorClass processorClass = detectedProcessorClass();
-
-bool transposedFor(int count, std::int64_t step) {
-  if (layout == ShareLayout::perEntry || current == ScanPath::scalar) return false;
-  return layout == ShareLayout::transposed || transposedWins(current, processorClass, count, step);
-}
-
-}  // namespace
-
-RelabelShare shareFor(int count, std::int64_t step) {
+RelabelShare shareOn(ScanPath path, ShareLayout layout, int count, std::int64_t step) {
+  [[maybe_unused]] const bool transposed =
+      layout == ShareLayout::transposed ||
+      (layout == ShareLayout::automatic && transposedWins(path, count, step));
 #ifdef RELABEL_X86_VECTOR
-  const bool transposed = transposedFor(count, step);
-  if (current == ScanPath::avx512) {
-    if (transposed)
-      return kernels::avx512::transposedShare(step, compareForm != TransposedCompare::halves);
-    if (count >= layoutRule(current, processorClass).perEntryMinimum)
-      return kernels::avx512::perEntryShare(count);
-  }
-  if (current == ScanPath::avx2) {
-    if (transposed) return kernels::avx2::transposedShare(step);
-    if (count >= layoutRule(current, processorClass).perEntryMinimum)
-      return kernels::avx2::perEntryShare();
-  }
-#else
-  (void)count;
-  (void)step;
+  if (path == ScanPath::avx512)
+    return transposed ? kernels::avx512::transposedShare(step)
+                      : kernels::avx512::perEntryShare(count);
+  if (path == ScanPath::avx2)
+    return transposed ? kernels::avx2::transposedShare(step) : kernels::avx2::perEntryShare(count);
 #endif
   return kernels::generic::share;
 }
 
-bool scanPathSupported(ScanPath path) {
-  switch (path) {
-    case ScanPath::scalar:
-      return true;
-#ifdef RELABEL_X86_VECTOR
-    case ScanPath::avx2:
-      return __builtin_cpu_supports("avx2");
-    case ScanPath::avx512:
-      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-             __builtin_cpu_supports("bmi");
+}  // namespace
+
+#ifndef RELABEL_TEST_CONTROLS
+RelabelShare shareFor(int count, std::int64_t step) {
+  static const ScanPath widest = widestSupported();
+  return shareOn(widest, ShareLayout::automatic, count, step);
+}
 #else
-    default:
-      return false;
-#endif
-  }
-  return false;
-}
+namespace {
+ScanPath forcedPath = widestSupported();
+ShareLayout forcedLayout = ShareLayout::automatic;
+}  // namespace
 
+RelabelShare shareFor(int count, std::int64_t step) {
+  return shareOn(forcedPath, forcedLayout, count, step);
+}
 ScanPath scanPathInUse() {
-  return current;
+  return forcedPath;
 }
-
 bool useScanPath(ScanPath path) {
-  if (!scanPathSupported(path)) return false;
-  current = path;
-  return true;
+  return scanPathSupported(path) && (forcedPath = path, true);
 }
-
 const char* scanPathName(ScanPath path) {
-  switch (path) {
-    case ScanPath::scalar:
-      return "scalar";
-    case ScanPath::avx2:
-      return "avx2";
-    case ScanPath::avx512:
-      return "avx512";
-  }
-  return "?";
+  return path == ScanPath::avx512 ? "avx512" : path == ScanPath::avx2 ? "avx2" : "scalar";
 }
-
 ShareLayout shareLayoutInUse() {
-  return layout;
+  return forcedLayout;
 }
-
-void useShareLayout(ShareLayout chosen) {
-  layout = chosen;
+void useShareLayout(ShareLayout layout) {
+  forcedLayout = layout;
 }
-
-TransposedCompare transposedCompareInUse() {
-  return compareForm;
-}
-
-void useTransposedCompare(TransposedCompare form) {
-  compareForm = form;
-}
-
-ProcessorClass processorClassInUse() {
-  return processorClass;
-}
-
-void useProcessorClass(ProcessorClass cls) {
-  processorClass = cls;
-}
+#endif

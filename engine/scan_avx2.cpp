@@ -1,8 +1,5 @@
-// The AVX2 kernels, for processors without AVX-512: the per-entry scan in
-// groups of 16 and the transposed shares (8 of a share's entries against each
-// list entry in turn). Every function carries its target attribute, so this
-// file builds with the baseline flags and runs only where the chooser found
-// AVX2.
+// The AVX2 kernels, for processors without AVX-512. Every function carries its target attribute, so
+// this file builds with the baseline flags and runs only where the chooser found AVX2.
 #include "kernels.h"
 
 #ifdef RELABEL_X86_VECTOR
@@ -15,32 +12,35 @@ namespace {
 
 #define RELABEL_AVX2 __attribute__((target("avx2"), always_inline)) inline
 
-// Match bits of the four entries at p.
-RELABEL_AVX2 std::uint32_t bits4(const double* p, __m128i k) {
-  const __m128i eq = _mm_cmpeq_epi32(_mm256_cvttpd_epi32(_mm256_loadu_pd(p)), k);
-  return static_cast<std::uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(eq)));
+// Match bits of the kWidth (4 or 16) entries at p.
+template <int kWidth>
+RELABEL_AVX2 std::uint32_t bits(const double* p, __m128i k) {
+  std::uint32_t m = 0;
+  for (int b = 0; b < kWidth; b += 4) {
+    const __m128i eq = _mm_cmpeq_epi32(_mm256_cvttpd_epi32(_mm256_loadu_pd(p + b)), k);
+    m |= static_cast<std::uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(eq))) << b;
+  }
+  return m;
 }
 
+// The first match in list[0..count), count >= kWidth, kWidth entries a branch; the last kWidth end
+// with the list and overlap the ones before, which did not match.
+template <int kWidth>
+RELABEL_AVX2 int firstIn(const double* list, int count, __m128i k) {
+  int j = 0;
+  for (; j < count - kWidth; j += kWidth)
+    if (const std::uint32_t m = bits<kWidth>(list + j, k)) return j + __builtin_ctz(m);
+  const std::uint32_t m = bits<kWidth>(list + count - kWidth, k);
+  return m ? count - kWidth + __builtin_ctz(m) : -1;
+}
+
+// Lists of 4 entries or more: in groups of 16, or blocks of 4 below 16.
 struct ScanAvx2 {
   const double* list;
   int count;
   __attribute__((target("avx2"))) int firstMatch(double entry) const {
-    const std::int32_t key = _mm_cvttsd_si32(_mm_set_sd(entry));
-    const __m128i k = _mm_set1_epi32(key);
-    int j = 0;
-    for (; j + 16 <= count; j += 16) {
-      const double* p = list + j;
-      const std::uint32_t m =
-          bits4(p, k) | bits4(p + 4, k) << 4 | bits4(p + 8, k) << 8 | bits4(p + 12, k) << 12;
-      if (m) return j + __builtin_ctz(m);
-    }
-    for (; j + 4 <= count; j += 4) {
-      const std::uint32_t m = bits4(list + j, k);
-      if (m) return j + __builtin_ctz(m);
-    }
-    for (; j < count; ++j)
-      if (_mm_cvttsd_si32(_mm_set_sd(list[j])) == key) return j;
-    return -1;
+    const __m128i k = _mm_set1_epi32(_mm_cvttsd_si32(_mm_set_sd(entry)));
+    return count >= 16 ? firstIn<16>(list, count, k) : firstIn<4>(list, count, k);
   }
 };
 
@@ -51,28 +51,23 @@ __attribute__((target("avx2"), flatten)) void shareAvx2(const double* table, std
   shareLoop(table, first, n, step, ScanAvx2{list, count}, result);
 }
 
-// The transposed shares in AVX2, for processors without AVX-512: blocks of
-// two vectors of 4 of the share's entries (one block of 4, or three or four
-// vectors, measured slower), the rest as above: each vector converts its own
-// broadcast of list[j], made opaque the same way, and the two conversions are
-// joined to compare all 8 lanes at once. Without unsigned minima or masks, a
-// lane keeps the largest rank count - j of a matching j, in two operations
-// (and, signed maximum), 0 while there is none: the largest rank is the lowest
-// position.
+// The transposed shares (share_loop.h) in blocks of two vectors of 4 of the share's entries (one,
+// three or four vectors measured slower); the two conversions of list[j] are joined to compare all
+// 8 lanes at once, which measured faster than comparing the halves apart. Without unsigned minima
+// or masks, a lane keeps the largest rank count - j of a matching j (and, signed maximum), 0 while
+// there is none: the largest rank is the lowest position.
 RELABEL_AVX2 __m256d opaque(__m256d v) {
   asm volatile("" : "+x"(v));
   return v;
 }
 
-// Two vectors of 4 keys as one of 8, low then high: one compare, AND and
-// maximum for 8 lanes, which measured faster than comparing the halves apart
-// (docs/tuning.md), so every processor takes this form.
+// Two vectors of 4 keys as one of 8, low then high.
 RELABEL_AVX2 __m256i join(__m128i low, __m128i high) {
   return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
 }
 
-// Half `half` of a block's results: the positions where a rank was kept, the
-// entries' own bits where `missing` is set.
+// Half `half` of a block's results: the positions where a rank was kept, the entries' own bits
+// where `missing` is set.
 RELABEL_AVX2 __m256d choose(__m256i positions, __m256i missing, int half, __m256d values) {
   const __m128i p =
       half ? _mm256_extracti128_si256(positions, 1) : _mm256_castsi256_si128(positions);
@@ -81,14 +76,13 @@ RELABEL_AVX2 __m256d choose(__m256i positions, __m256i missing, int half, __m256
                           _mm256_castsi256_pd(_mm256_cvtepi32_epi64(m)));
 }
 
-// How four of a share's entries, i, i + step, i + 2 * step, i + 3 * step, are
-// read and written; fits(i, n, lanes) says whether every element that `lanes`
-// entries from i touch lies below n. Entries4 takes any step, one element at a
-// time; its stores touch nothing but the share's own entries.
+// How four of a share's entries, i, i + step, ..., i + 3 * step, are read and written; fits(i, n)
+// says whether the 8 entries from i lie below n. Entries4 takes any step, element by element,
+// touching only the share's own entries.
 struct Entries4 {
   std::int64_t step;
   explicit Entries4(std::int64_t step) : step(step) {}
-  bool fits(std::int64_t i, std::int64_t n, int lanes) const { return i + (lanes - 1) * step < n; }
+  bool fits(std::int64_t i, std::int64_t n) const { return i + 7 * step < n; }
   RELABEL_AVX2 __m256d load(const double* table, std::int64_t i) const {
     const double* p = table + i;
     return _mm256_set_pd(p[3 * step], p[2 * step], p[step], p[0]);
@@ -104,24 +98,12 @@ struct Entries4 {
 
 struct ContiguousEntries4 {  // step 1
   explicit ContiguousEntries4(std::int64_t) {}
-  bool fits(std::int64_t i, std::int64_t n, int lanes) const { return i + lanes <= n; }
+  bool fits(std::int64_t i, std::int64_t n) const { return i + 8 <= n; }
   RELABEL_AVX2 __m256d load(const double* table, std::int64_t i) const {
     return _mm256_loadu_pd(table + i);
   }
   RELABEL_AVX2 void store(double* result, std::int64_t i, __m256d v) const {
     _mm256_storeu_pd(result + i, v);
-  }
-};
-
-// Step 2: the even elements of 8, loaded as two vectors and shuffled; the
-// stores are element by element, as the other worker's entries lie between.
-struct PairedEntries4 : Entries4 {
-  explicit PairedEntries4(std::int64_t) : Entries4(2) {}
-  bool fits(std::int64_t i, std::int64_t n, int lanes) const { return i + 2 * lanes <= n; }
-  RELABEL_AVX2 __m256d load(const double* table, std::int64_t i) const {
-    const __m256d evens =
-        _mm256_unpacklo_pd(_mm256_loadu_pd(table + i), _mm256_loadu_pd(table + i + 4));
-    return _mm256_permute4x64_pd(evens, _MM_SHUFFLE(3, 1, 2, 0));
   }
 };
 
@@ -136,7 +118,7 @@ __attribute__((target("avx2"), flatten)) void shareTransposedAvx2(const double* 
   const __m256i none = _mm256_setzero_si256(), one = _mm256_set1_epi32(1),
                 last = _mm256_set1_epi32(count);
   std::int64_t i = first;
-  for (; entries.fits(i, n, kLanes); i += kLanes * step) {
+  for (; entries.fits(i, n); i += kLanes * step) {
     const __m256d low = entries.load(table, i), high = entries.load(table, i + 4 * step);
     const __m256i keys = join(_mm256_cvttpd_epi32(low), _mm256_cvttpd_epi32(high));
     __m256i best = none, rank = last;
@@ -161,14 +143,19 @@ __attribute__((target("avx2"), flatten)) void shareTransposedAvx2(const double* 
 
 }  // namespace
 
-RelabelShare perEntryShare() {
-  return shareAvx2;
+bool supported() {
+  return __builtin_cpu_supports("avx2");
+}
+
+// The AVX2 scan gains only from a whole block of 4.
+RelabelShare perEntryShare(int count) {
+  return count < 4 ? kernels::generic::share : shareAvx2;
 }
 
 RelabelShare transposedShare(std::int64_t step) {
-  return step == 1   ? shareTransposedAvx2<ContiguousEntries4>
-         : step == 2 ? shareTransposedAvx2<PairedEntries4>
-                     : shareTransposedAvx2<Entries4>;
+  // Step 1 reads and writes whole vectors; a step-2 form with paired loads gained under 1.06x
+  // (docs/tuning.md), so every other step goes element-wise.
+  return step == 1 ? shareTransposedAvx2<ContiguousEntries4> : shareTransposedAvx2<Entries4>;
 }
 
 }  // namespace kernels::avx2

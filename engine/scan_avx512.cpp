@@ -1,17 +1,18 @@
-// The AVX-512 kernels: the per-entry scans (groups of 64 for long lists, one
-// branch-free instance per shape for lists up to 64) and the transposed shares
-// (16 of a share's entries against each list entry in turn). Every function
-// carries its target attribute, so this file builds with the baseline flags
-// and runs only where the chooser found AVX-512.
+// The AVX-512 kernels: the per-entry scans (groups of 64 for long lists, one branch-free instance
+// per shape up to 64) and the transposed shares. Every function carries its target attribute, so
+// this file builds with the baseline flags and runs only where the chooser found AVX-512.
 #include "kernels.h"
 
 #ifdef RELABEL_X86_VECTOR
 #include <immintrin.h>
 
+#include <array>
+#include <utility>
+
 #include "share_loop.h"
 
-// GCC 12 warns inside its own _mm512_cvttpd_epi32, which starts from an
-// undefined vector that the conversion overwrites completely.
+// GCC 12 warns inside its own _mm512_cvttpd_epi32, which starts from an undefined vector that the
+// conversion overwrites completely.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
@@ -19,10 +20,9 @@
 namespace kernels::avx512 {
 namespace {
 
-// Helpers are forced inline; the scans are inlined where the flattened share
-// function that uses them is compiled (forcing them would fail in the generic
-// share loop, which has no target of its own). Every processor with AVX-512
-// has PREFETCHW (older ones run it as a no-op).
+// Helpers are forced inline; the scans are inlined into the flattened share functions (forcing them
+// would fail in the share loop, which has no target). Every processor with AVX-512 has PREFETCHW
+// (older ones run it as a no-op).
 #define RELABEL_AVX512_TARGET __attribute__((target("avx512f,avx512vl,avx2,bmi,prfchw")))
 #define RELABEL_AVX512 RELABEL_AVX512_TARGET __attribute__((always_inline)) inline
 
@@ -36,95 +36,72 @@ RELABEL_AVX512 std::uint64_t bits8(__m256i equal) {
   return static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(equal)));
 }
 
-// The last r (1 to 7) entries of a list, at p, read with a masked load of 8
-// lanes; masked-off lanes are neither loaded (nothing outside the list is
-// touched) nor compared (their zeros would otherwise match key 0). A masked
-// load whose 64 bytes cross into the next page is very slow on some
-// processors, even when every lane beyond the page is masked off, so such a
-// block is read from a window that ends with the list instead: its real lanes
-// are then the upper r, and its bits are shifted down. The window starts on the
-// list's own page, whose bytes before the list exist, and those lanes are
-// masked off too.
+// The last r (1 to 7) entries of a list, at p, read with a masked load of 8 lanes; masked-off lanes
+// are neither loaded (nothing outside the list is touched) nor compared (their zeros would
+// otherwise match key 0). A masked load whose 64 bytes cross into the next page is very slow on
+// some processors, even when every lane beyond the page is masked off, so such a block is read from
+// a window that ends with the list instead: its real lanes are then the upper r, and its bits are
+// shifted down. The window starts on the list's own page, and its lanes before the list are masked
+// off too; since it may start before the list's first entry, its address is formed as an integer
+// and only the masked load turns it into a pointer.
 struct PartialBlock {
-  const double* at;
+  std::uintptr_t at;
   __mmask8 lanes;
   unsigned shift;
 
   PartialBlock(const double* p, int r)
-      : at(p), lanes(static_cast<__mmask8>((1u << r) - 1)), shift(0) {
-    const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(p) % 4096;
-    if (r > 0 && offset > 4096 - 64) {
+      : at(reinterpret_cast<std::uintptr_t>(p)),
+        lanes(static_cast<__mmask8>((1u << r) - 1)),
+        shift(0) {
+    if (r > 0 && at % 4096 > 4096 - 64) {
       shift = 8u - static_cast<unsigned>(r);
-      at = p - shift;
+      at -= shift * sizeof(double);
       lanes = static_cast<__mmask8>(lanes << shift);
     }
   }
 
   // One bit per real entry, lowest for the first, of the entries whose key is k.
   RELABEL_AVX512 std::uint64_t bits(__m256i k) const {
-    const __m256i keys = _mm512_cvttpd_epi32(_mm512_maskz_loadu_pd(lanes, at));
+    const __m256i keys =
+        _mm512_cvttpd_epi32(_mm512_maskz_loadu_pd(lanes, reinterpret_cast<const void*>(at)));
     return std::uint64_t{_mm256_mask_cmpeq_epi32_mask(lanes, keys, k)} >> shift;
   }
 };
 
-// The list is walked in groups of 64 entries: eight blocks of 8 keys are
-// compared as vectors and OR-ed, so a group costs one branch, and only the
-// group that matches is searched for its lowest set lane, the first match.
-// Vector compares rather than compares into mask registers: on Intel the
-// 512-bit conversion already occupies the port that mask compares, inserts and
-// mask shuffles need, and these forms keep that port to one operation per 8
-// lanes (conversion 1, compare 0, OR 0 on that port); on AMD both forms cost
-// the same. What follows the groups is compared block by block without an
-// exit, so a list's branches depend only on its length and a short list costs
-// no mispredicted exit; how many blocks there are, and which lanes of a last
-// partial block are real, is worked out once per share, not per entry.
+// Lists of more than 64 entries, walked in groups of 64: eight blocks of 8 keys are compared as
+// vectors and OR-ed, so a group costs one branch, and only a group that matches is searched for its
+// first match. Vector compares rather than compares into masks: on Intel the 512-bit conversion
+// already occupies the port that mask compares need. The last group ends with the list and overlaps
+// the one before, whose entries did not match.
 struct ScanAvx512 {
   const double* list;
-  int groupsEnd;      // list entries covered by whole groups of 64
-  int blocks;         // whole blocks of 8 after them
-  PartialBlock last;  // a final partial block (no lanes: none)
+  int count;
 
-  ScanAvx512(const double* list, int count)
-      : list(list),
-        groupsEnd(count / 64 * 64),
-        blocks(count % 64 / 8),
-        last(list + count / 8 * 8, count % 8) {}
+  // The first match among the 64 entries at p, or -1.
+  RELABEL_AVX512 static int group(const double* p, __m256i k) {
+    __m256i equal[8], any = _mm256_setzero_si256();
+    for (int b = 0; b < 8; ++b) {
+      equal[b] = _mm256_cmpeq_epi32(keys8(p + 8 * b), k);
+      any = _mm256_or_si256(any, equal[b]);
+    }
+    if (_mm256_testz_si256(any, any)) return -1;
+    std::uint64_t m = 0;
+    for (int b = 0; b < 8; ++b) m |= bits8(equal[b]) << (8 * b);
+    return __builtin_ctzll(m);
+  }
 
   RELABEL_AVX512_TARGET int firstMatch(double entry) const {
-    // The entry's key in every lane, converted by the same instruction.
     const __m256i k = _mm512_cvttpd_epi32(_mm512_set1_pd(entry));
     int j = 0;
-    for (; j < groupsEnd; j += 64) {
-      const double* p = list + j;
-      const __m256i e0 = _mm256_cmpeq_epi32(keys8(p), k);
-      const __m256i e1 = _mm256_cmpeq_epi32(keys8(p + 8), k);
-      const __m256i e2 = _mm256_cmpeq_epi32(keys8(p + 16), k);
-      const __m256i e3 = _mm256_cmpeq_epi32(keys8(p + 24), k);
-      const __m256i e4 = _mm256_cmpeq_epi32(keys8(p + 32), k);
-      const __m256i e5 = _mm256_cmpeq_epi32(keys8(p + 40), k);
-      const __m256i e6 = _mm256_cmpeq_epi32(keys8(p + 48), k);
-      const __m256i e7 = _mm256_cmpeq_epi32(keys8(p + 56), k);
-      const __m256i any =
-          _mm256_or_si256(_mm256_or_si256(_mm256_or_si256(e0, e1), _mm256_or_si256(e2, e3)),
-                          _mm256_or_si256(_mm256_or_si256(e4, e5), _mm256_or_si256(e6, e7)));
-      if (!_mm256_testz_si256(any, any)) {
-        const std::uint64_t m = bits8(e0) | bits8(e1) << 8 | bits8(e2) << 16 | bits8(e3) << 24 |
-                                bits8(e4) << 32 | bits8(e5) << 40 | bits8(e6) << 48 |
-                                bits8(e7) << 56;
-        return j + __builtin_ctzll(m);
-      }
-    }
-    const double* p = list + j;
-    std::uint64_t m = 0;
-    for (int b = 0; b < blocks; ++b) m |= bits8(_mm256_cmpeq_epi32(keys8(p + 8 * b), k)) << (8 * b);
-    if (last.lanes) m |= last.bits(k) << (8 * blocks);
-    return m ? j + __builtin_ctzll(m) : -1;
+    for (; j < count - 64; j += 64)
+      if (const int g = group(list + j, k); g >= 0) return j + g;
+    const int g = group(list + count - 64, k);
+    return g >= 0 ? count - 64 + g : -1;
   }
 };
 
-// Lists of at most 64 entries: kBlocks whole blocks of 8, and a final partial
-// one when kPartial, all compared without a branch; one instance per shape, so
-// nothing about the list's length is looked at per entry.
+// Lists of at most 64 entries: kBlocks whole blocks of 8, and a final partial one when kPartial,
+// compared without a branch: up to 2x faster than a loop over the blocks (docs/tuning.md).
 template <int kBlocks, bool kPartial>
 struct ScanAvx512Short {
   const double* list;
@@ -136,9 +113,7 @@ struct ScanAvx512Short {
     for (int b = 0; b < kBlocks; ++b)
       m |= bits8(_mm256_cmpeq_epi32(keys8(list + 8 * b), k)) << (8 * b);
     if constexpr (kPartial) m |= last.bits(k) << (8 * kBlocks);
-    // tzcnt of an empty mask is 64; the share loop keeps the entry then.
-    const int first = static_cast<int>(_tzcnt_u64(m));
-    return m ? first : -1;
+    return m ? static_cast<int>(_tzcnt_u64(m)) : -1;
   }
 };
 
@@ -150,44 +125,15 @@ RELABEL_AVX512_TARGET __attribute__((flatten)) void shareAvx512Short(
   shareLoop(table, first, n, step, scan, result);
 }
 
-// The short-list share for count entries, 1 to 64.
-RelabelShare shareAvx512ShortFor(int count) {
-  static constexpr RelabelShare byShape[9][2] = {
-      {nullptr, shareAvx512Short<0, true>},
-      {shareAvx512Short<1, false>, shareAvx512Short<1, true>},
-      {shareAvx512Short<2, false>, shareAvx512Short<2, true>},
-      {shareAvx512Short<3, false>, shareAvx512Short<3, true>},
-      {shareAvx512Short<4, false>, shareAvx512Short<4, true>},
-      {shareAvx512Short<5, false>, shareAvx512Short<5, true>},
-      {shareAvx512Short<6, false>, shareAvx512Short<6, true>},
-      {shareAvx512Short<7, false>, shareAvx512Short<7, true>},
-      {shareAvx512Short<8, false>, nullptr}};
-  return byShape[count / 8][count % 8 != 0];
-}
-
 RELABEL_AVX512_TARGET __attribute__((flatten)) void shareAvx512(const double* table,
                                                                 std::int64_t first, std::int64_t n,
                                                                 std::int64_t step,
                                                                 const double* list, int count,
                                                                 double* result) {
-  shareLoop(table, first, n, step, ScanAvx512(list, count), result);
+  shareLoop(table, first, n, step, ScanAvx512{list, count}, result);
 }
 
-// Transposed shares for short lists. Scanning one entry at a time, a short
-// list costs little but the fixed work around it: the entry's key broadcast
-// and converted, a list of 4 filling half a block. These shares turn the layout
-// around: 16 of the worker's own entries at a time, in two vectors of 8, their
-// keys converted once; then, for each list position j upward from 0, list[j]
-// is broadcast into every lane of each vector and that vector converted, so
-// every lane converts its own copy of list[j] for its own comparison. A lane
-// keeps the first position whose key equals its own. The lanes' results are
-// chosen on the bits.
-//
-// The compiler must not merge the two vectors' conversions of one list entry,
-// nor move a conversion out of the loop over the table, as it would for a value
-// it can see is the same: each broadcast passes through an empty volatile asm
-// statement, which makes its value opaque and is never merged or hoisted, so
-// its conversion is done where it is written.
+// The transposed shares (share_loop.h), 16 entries at a time in two vectors.
 RELABEL_AVX512 __m512d opaque(__m512d v) {
   asm volatile("" : "+v"(v));
   return v;
@@ -198,9 +144,8 @@ RELABEL_AVX512 __m512i join(__m256i low, __m256i high) {
   return _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
 }
 
-// How a share's own entries i, i + step, ..., i + 15 * step are read and
-// written, for one step or for any: fits(i, n) says whether every element the
-// access touches lies below n.
+// How a share's own entries i, i + step, ..., i + 15 * step are read and written, for one step or
+// for any: fits(i, n) says whether every element the access touches lies below n.
 struct ContiguousEntries {  // step 1: plain loads and stores
   explicit ContiguousEntries(std::int64_t) {}
   bool fits(std::int64_t i, std::int64_t n) const { return i + 16 <= n; }
@@ -214,12 +159,12 @@ struct ContiguousEntries {  // step 1: plain loads and stores
   }
 };
 
-// Step 2: the even elements of 32 loaded, and written back with masked stores,
-// which leave the other worker's entries untouched. A masked store to a line
-// that is not in the cache waits for the line, so the lines 16 blocks ahead
-// are fetched for writing first; out of cache this brings a team of 2 to its
-// cyclic copy's rate, in cache it changes nothing (docs/tuning.md, AMD Zen 5).
-// Prefetches never fault, past n either.
+// Step 2: the even elements of 32 loaded, and written back with masked stores, which leave the
+// other worker's entries untouched. A masked store to a line that is not in the cache waits for the
+// line, so the lines 16 blocks ahead are fetched for writing first; out of cache this brings a team
+// of 2 to its cyclic copy's rate, in cache it changes nothing (docs/tuning.md). Near a share's end
+// those lines lie past n: prefetches never fault, and their addresses are formed as integers, never
+// as pointers outside the result.
 struct PairedEntries {
   explicit PairedEntries(std::int64_t) {}
   bool fits(std::int64_t i, std::int64_t n) const { return i + 32 <= n; }
@@ -238,14 +183,16 @@ struct PairedEntries {
     b = evens(table + i + 16);
   }
   RELABEL_AVX512 void store(double* result, std::int64_t i, __m512d a, __m512d b) const {
-    for (int k = 0; k < 32; k += 8) __builtin_prefetch(result + i + 16 * 32 + k, 1);
+    const std::uintptr_t ahead = reinterpret_cast<std::uintptr_t>(result + i) + 16 * 32 * 8;
+    for (int k = 0; k < 4; ++k)
+      __builtin_prefetch(reinterpret_cast<const void*>(ahead + 64 * k), 1);
     spread(result + i, a);
     spread(result + i + 16, b);
   }
 };
 
-// Any step: element by element, into vectors and out of them (gathers and
-// scatters measured slower).
+// Any step: element by element, into vectors and out of them (gathers and scatters measured
+// slower).
 struct LoadedEntries {
   std::int64_t step;
   explicit LoadedEntries(std::int64_t step) : step(step) {}
@@ -265,27 +212,16 @@ struct LoadedEntries {
   }
 };
 
-// How a block of 16 entries keeps, per lane, the lowest position j + 1 whose
-// key equals the lane's (all ones while there is none), as list entries are
-// compared in order: made from the block's two vectors a and b, then
-// compare(list[j]) for j upward from 0, then the results for a and b, chosen on
-// the bits. Two forms, the same results:
-//
-// JoinedFirsts joins the two vectors' conversions of list[j] into one register
-// of 16 keys, compares it with the 16 entries' keys at once into a fresh mask,
-// and keeps the earliest match with a masked unsigned minimum: 8 vector
-// operations per list entry. It measured faster than HalvesFirsts on every
-// processor tried (docs/tuning.md), and is the one the chooser takes.
-//
-// HalvesFirsts compares the two halves of 8 apart, into vectors, and keeps
-// position | ~equal's minimum: 11 operations, but none of them beyond the
-// conversions needs Intel's port 5, which takes half of each conversion and
-// every 512-bit shuffle and mask compare. llvm-mca's Intel models put it ahead
-// of the joined form, yet it measured slower on every processor tried; it
-// stays selectable to measure a new processor against.
-struct JoinedFirsts {
+// How a block of 16 entries keeps, per lane, the lowest position j + 1 whose key equals the lane's
+// (all ones while there is none), as list entries are compared in order: made from the block's two
+// vectors a and b, then compare(list[j]) for j upward from 0, then the results for a and b, chosen
+// on the bits. The two vectors' conversions of list[j] are joined into one register of 16 keys,
+// compared with the 16 entries' keys at once into a fresh mask, and the earliest match is kept with
+// a masked unsigned minimum: 8 vector operations per list entry (comparing the halves apart, in 11
+// operations that spare Intel's port 5, measured slower everywhere: docs/tuning.md).
+struct Firsts {
   __m512i keys, firsts, position;
-  RELABEL_AVX512 JoinedFirsts(__m512d a, __m512d b)
+  RELABEL_AVX512 Firsts(__m512d a, __m512d b)
       : keys(join(_mm512_cvttpd_epi32(a), _mm512_cvttpd_epi32(b))),
         firsts(_mm512_set1_epi32(-1)),
         position(_mm512_set1_epi32(1)) {}
@@ -310,37 +246,7 @@ struct JoinedFirsts {
   }
 };
 
-struct HalvesFirsts {
-  __m256i keysA, keysB, firstA, firstB, position;
-  RELABEL_AVX512 HalvesFirsts(__m512d a, __m512d b)
-      : keysA(_mm512_cvttpd_epi32(a)),
-        keysB(_mm512_cvttpd_epi32(b)),
-        firstA(_mm256_set1_epi32(-1)),
-        firstB(_mm256_set1_epi32(-1)),
-        position(_mm256_set1_epi32(1)) {}
-  RELABEL_AVX512 void compare(double entry) {
-    const __m256i equalA =
-        _mm256_cmpeq_epi32(keysA, _mm512_cvttpd_epi32(opaque(_mm512_set1_pd(entry))));
-    const __m256i equalB =
-        _mm256_cmpeq_epi32(keysB, _mm512_cvttpd_epi32(opaque(_mm512_set1_pd(entry))));
-    // position | ~equal in one operation (truth table 0xCF: B or not A).
-    firstA = _mm256_min_epu32(firstA, _mm256_ternarylogic_epi32(equalA, position, position, 0xCF));
-    firstB = _mm256_min_epu32(firstB, _mm256_ternarylogic_epi32(equalB, position, position, 0xCF));
-    position = _mm256_add_epi32(position, _mm256_set1_epi32(1));
-  }
-  RELABEL_AVX512 static __m512d chosen(__m512d v, __m256i first) {
-    return _mm512_mask_mov_pd(v, _mm256_cmpneq_epi32_mask(first, _mm256_set1_epi32(-1)),
-                              _mm512_cvtepi32_pd(first));
-  }
-  RELABEL_AVX512 bool all() const {
-    return (_mm256_cmpeq_epi32_mask(firstA, _mm256_set1_epi32(-1)) |
-            _mm256_cmpeq_epi32_mask(firstB, _mm256_set1_epi32(-1))) == 0;
-  }
-  RELABEL_AVX512 __m512d low(__m512d a) const { return chosen(a, firstA); }
-  RELABEL_AVX512 __m512d high(__m512d b) const { return chosen(b, firstB); }
-};
-
-template <class Entries, class Firsts>
+template <class Entries>
 RELABEL_AVX512_TARGET __attribute__((flatten)) void shareTransposed(
     const double* table, std::int64_t first, std::int64_t n, std::int64_t step, const double* list,
     int count, double* result) {
@@ -364,18 +270,29 @@ RELABEL_AVX512_TARGET __attribute__((flatten)) void shareTransposed(
 
 }  // namespace
 
-RelabelShare perEntryShare(int count) {
-  return count <= 64 ? shareAvx512ShortFor(count) : shareAvx512;
+bool supported() {
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+         __builtin_cpu_supports("bmi");
 }
 
-RelabelShare transposedShare(std::int64_t step, bool joined) {
-  if (joined)
-    return step == 1   ? shareTransposed<ContiguousEntries, JoinedFirsts>
-           : step == 2 ? shareTransposed<PairedEntries, JoinedFirsts>
-                       : shareTransposed<LoadedEntries, JoinedFirsts>;
-  return step == 1   ? shareTransposed<ContiguousEntries, HalvesFirsts>
-         : step == 2 ? shareTransposed<PairedEntries, HalvesFirsts>
-                     : shareTransposed<LoadedEntries, HalvesFirsts>;
+// The branch-free instance for each list length up to 64, by length.
+template <int... kCounts>
+constexpr std::array<RelabelShare, sizeof...(kCounts)> byCount(
+    std::integer_sequence<int, kCounts...>) {
+  return {shareAvx512Short<kCounts / 8, kCounts % 8 != 0>...};
+}
+
+// A single entry costs least in the scalar loop (nothing to mispredict).
+RelabelShare perEntryShare(int count) {
+  static constexpr auto shapes = byCount(std::make_integer_sequence<int, 65>{});
+  if (count < 2) return kernels::generic::share;
+  return count <= 64 ? shapes[count] : shareAvx512;
+}
+
+RelabelShare transposedShare(std::int64_t step) {
+  return step == 1   ? shareTransposed<ContiguousEntries>
+         : step == 2 ? shareTransposed<PairedEntries>
+                     : shareTransposed<LoadedEntries>;
 }
 
 }  // namespace kernels::avx512

@@ -1,5 +1,4 @@
-// The scalar kernel: what every processor runs, and what the vector paths use
-// for lists too short for their vectors.
+// The scalar kernel: any processor, and the vector paths' shortest lists.
 #include "kernels.h"
 #include "share_loop.h"
 

@@ -1,35 +1,19 @@
-// What every kernel file shares: the loop over one worker's share with a Scan
-// per table entry, the scalar scan, and the test builds' write recording.
-// Everything here has internal linkage, so each kernel file compiles its own
-// copy for its own target and the linker cannot merge one file's instance
-// into another's.
+// What every kernel file shares: the loop over one worker's share with a Scan per table entry, and
+// the scalar scan. Everything here has internal linkage, so each kernel file compiles its own copy
+// for its own target and the linker cannot merge one file's instance into another's.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
-#include "key.h"
 #include "record_writes.h"
 
 namespace {
 
-// Test builds only: records a write of result entry i (see record_writes.h).
-inline void recordWrite(std::int64_t i) {
-#ifdef RELABEL_RECORD_WRITERS
-  relabelRecordWrite(i);
-#else
-  (void)i;
-#endif
-}
-
-// One worker's share: entries first, first + step, ... below n. A Scan is made
-// once for the share from the list, and answers for one table entry the
-// position of the first list entry with the same key, or -1: it computes the
-// entry's key once and each list entry's key for its own comparison. Each
-// entry's result is either its own exact bit pattern (NaN payloads and -0.0
-// survive) or that position + 1; the choice is made on the bits, so no value
-// passes through arithmetic. The scan is inlined into each path's instance
-// (the path's function is flattened), so it may use that path's instructions.
+// One worker's share, with a Scan made once for it from the list: for one table entry, firstMatch
+// gives the position of the first list entry with the same key, or -1. The result is chosen on the
+// bits, so no value passes through arithmetic. The scan is inlined into each path's flattened share
+// function, so it may use that path's instructions.
 template <class Scan>
 inline void shareLoop(const double* table, std::int64_t first, std::int64_t n, std::int64_t step,
                       const Scan& scan, double* result) {
@@ -47,12 +31,26 @@ inline void shareLoop(const double* table, std::int64_t first, std::int64_t n, s
   }
 }
 
-// A block of the transposed shares stops after every kChunk list entries once
-// all its lanes have matched: later entries cannot lower a first match. A list
-// whose matches come early then costs about what the per-entry scan's exits
-// cost; on random matches a block rarely stops (its lanes' last match is near
-// the list's end), and the check is one test per kChunk entries.
+// The transposed shares: scanning one entry at a time, a short list costs little but the fixed work
+// around it (the entry's key broadcast and converted, a list of 4 filling half a block). These
+// shares take a block of the worker's own entries at a time, in two vectors, their keys converted
+// once; then for each list position j upward, list[j] is broadcast into each vector and converted
+// there, so every lane converts its own copy of list[j] for its own comparison, and keeps the first
+// position that matches. The compiler must not merge the two vectors' conversions of one list
+// entry, nor hoist one out of the loop over the table, as it would for a value it can see is the
+// same: each broadcast passes through an empty volatile asm statement (opaque), which is never
+// merged or hoisted. A block of the transposed shares stops after every kChunk list entries once
+// all its lanes have matched: later entries cannot lower a first match. Early matches then cost
+// about what the per-entry scan's exits cost, at one test per kChunk entries.
 constexpr int kChunk = 16;
+
+// The key of a value: truncation toward zero to int32; -2^31 for NaN, +-inf and values whose
+// truncation does not fit. A plain cast is undefined for those (and differs between x86 and ARM),
+// so the range is tested first: every x in (-2^31 - 1, 2^31) truncates into int32, and NaN fails
+// both comparisons.
+inline std::int32_t relabelKey(double x) {
+  return (x > -2147483649.0 && x < 2147483648.0) ? static_cast<std::int32_t>(x) : INT32_MIN;
+}
 
 struct ScanScalar {
   const double* list;

@@ -3,10 +3,11 @@
 # each archive holds, each module unpacked and called in its host, the Octave
 # package installed with pkg into a throw-away prefix), and `cmake --install` of
 # the test builds of scripts/test into a temporary prefix.
-# usage: check_release.sh ROOT. Ends with "N passed, N failed".
+# usage: check_release.sh ROOT [DIST], DIST being dist/ by default. Ends with
+# "N passed, N failed".
 set -u
 root=$1
-dist=$root/dist
+dist=${2:-$root/dist}
 version=$(head -n 1 "$root/VERSION")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -69,11 +70,13 @@ octave_call() {
 }
 
 # The package's own build, as pkg install runs it: only mexFunction exported
-# (with Octave's ABI marker where it has one), and Octave's own runtime.
+# (with Octave's ABI marker where it has one), no test controls, and Octave's
+# own runtime.
 package_build() {
   local src="$tmp/meshlookup-$version/src"
   make -C "$src" >/dev/null &&
     sh "$root/tests/check_exports.sh" "$src/meshLookup.mex" --octave "$(command -v mkoctfile)" &&
+    sh "$root/tests/check_no_controls.sh" "$src/meshLookup.mex" "$src" &&
     sh "$root/tests/check_openmp_runtime.sh" "$src/meshLookup.mex" --as "$(command -v octave-cli)"
 }
 
@@ -95,13 +98,13 @@ iomp5=$root/build/matlab-standin/sys/os/glnxa64/libiomp5.so
 table="7 9.5 9; 9 8 -1"
 list="8 9 7"
 
-echo "== the release in dist/ and cmake --install"
+echo "== the release in $dist and cmake --install"
 check "SHA256SUMS verifies" sh -c "cd '$dist' && sha256sum --quiet -c SHA256SUMS"
 check "Octave package holds DESCRIPTION, COPYING, INDEX, NEWS, inst/, src/" package_holds
 check "Octave package installs, loads, passes its tests and uninstalls" \
   octave-cli --no-history --norc --no-window-system "$root/tests/octave/package_test.m" \
   "$dist/meshlookup-$version.tar.gz"
-check "Octave package builds a module exporting only mexFunction, on Octave's runtime" package_build
+check "Octave package builds a module exporting only mexFunction, without test controls, on Octave's runtime" package_build
 # The Octave module's archive is named by the Octave it is built for: this one.
 mex="mex-octave$(mkoctfile -p OCTAVE_VERSION | cut -d. -f1)"
 check "$mex archive holds module, help, README, NEWS, license, docs, HOST.txt" zip_holds "$mex" mex HOST.txt

@@ -4,11 +4,15 @@
 #include <cstdlib>
 #include <limits>
 #include <numeric>
+#include <string>
 #include <vector>
 
 #ifndef _WIN32
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
+#ifdef __linux__
+#include <sched.h>
 #endif
 
 #include "reference.h"
@@ -85,15 +89,6 @@ TEST(SmallTables, EmptyTableAndFewerEntriesThanWorkers) {
   }
 }
 
-// Every scan path this processor can run, each forced in turn; the widest is
-// left in use afterwards.
-std::vector<ScanPath> runnablePaths() {
-  std::vector<ScanPath> paths;
-  for (ScanPath p : {ScanPath::scalar, ScanPath::avx2, ScanPath::avx512})
-    if (scanPathSupported(p)) paths.push_back(p);
-  return paths;
-}
-
 // The 0-based list position the engine gives one table entry, or -1 when it
 // keeps the entry's bits.
 int positionOf(double value, const double* list, int count) {
@@ -102,36 +97,35 @@ int positionOf(double value, const double* list, int count) {
   return bitsOf(out) == bitsOf(value) ? -1 : static_cast<int>(out) - 1;
 }
 
-struct ForcedPath {
-  ScanPath saved = scanPathInUse();
-  explicit ForcedPath(ScanPath p) { EXPECT_TRUE(useScanPath(p)); }
-  ~ForcedPath() { useScanPath(saved); }
-};
-
-// The layouts a share can be forced into: per entry, and transposed with
-// each of the AVX-512 comparison forms (the AVX2 shares have one).
-struct Layout {
-  ShareLayout layout;
-  TransposedCompare form;
-  const char* name;
-};
-const Layout kLayouts[] = {
-    {ShareLayout::perEntry, TransposedCompare::automatic, "per entry"},
-    {ShareLayout::transposed, TransposedCompare::joined, "transposed, joined"},
-    {ShareLayout::transposed, TransposedCompare::halves, "transposed, halves"}};
+const ShareLayout kLayouts[] = {ShareLayout::perEntry, ShareLayout::transposed};
+const char* layoutName(ShareLayout l) {
+  return l == ShareLayout::perEntry     ? "per entry"
+         : l == ShareLayout::transposed ? "transposed"
+                                        : "chosen";
+}
 
 struct ForcedLayout {
   ShareLayout saved = shareLayoutInUse();
-  TransposedCompare savedForm = transposedCompareInUse();
-  explicit ForcedLayout(const Layout& l) {
-    useShareLayout(l.layout);
-    useTransposedCompare(l.form);
-  }
-  ~ForcedLayout() {
-    useShareLayout(saved);
-    useTransposedCompare(savedForm);
-  }
+  explicit ForcedLayout(ShareLayout l) { useShareLayout(l); }
+  ~ForcedLayout() { useShareLayout(saved); }
 };
+
+// Each test below runs once per scan path, forced; a path this processor
+// lacks is skipped, and the widest is left in use afterwards.
+class OnPath : public testing::TestWithParam<ScanPath> {
+ protected:
+  ScanPath saved = scanPathInUse();
+  void SetUp() override {
+    if (!useScanPath(GetParam()))
+      GTEST_SKIP() << "this processor has no " << scanPathName(GetParam()) << " path";
+  }
+  void TearDown() override { useScanPath(saved); }
+};
+INSTANTIATE_TEST_SUITE_P(Paths, OnPath,
+                         testing::Values(ScanPath::scalar, ScanPath::avx2, ScanPath::avx512),
+                         [](const testing::TestParamInfo<ScanPath>& p) {
+                           return std::string(scanPathName(p.param));
+                         });
 
 // On the emulated processors, MESHLOOKUP_EXPECT_PATH names the widest path
 // they have; that one must be in use, or the run tests another path.
@@ -142,29 +136,31 @@ TEST(ScanPaths, TheWidestPathTheProcessorHasIsInUse) {
   EXPECT_TRUE(scanPathSupported(scanPathInUse()));
 }
 
-TEST(ScanPaths, FirstMatchAtEveryPositionAndTail) {
+TEST_P(OnPath, FirstMatchAtEveryPositionAndTail) {
   // One matching entry (or two, the second later) at every position of lists
-  // of every length around the block and group sizes; the entries around the
-  // list are matches too, so a read past either end would show.
+  // of every length around the block and group sizes, in each layout; the
+  // entries around the list are matches too, so a read past either end would
+  // show.
   std::vector<double> buffer(300, 5.5);
-  for (ScanPath path : runnablePaths()) {
-    ForcedPath forced(path);
+  for (ShareLayout layout : kLayouts) {
+    ForcedLayout forced(layout);
+    SCOPED_TRACE(layoutName(layout));
     for (int count = 0; count <= 140; ++count) {
       double* list = buffer.data() + 64;
       for (int k = 0; k < count; ++k) list[k] = -7.0 - k;  // keys -7, -8, ...
-      EXPECT_EQ(positionOf(5.25, list, count), -1) << scanPathName(path) << " count " << count;
+      EXPECT_EQ(positionOf(5.25, list, count), -1) << "count " << count;
       for (int pos = 0; pos < count; ++pos) {
         const double saved = list[pos];
         list[pos] = 5.9;
         if (pos + 3 < count) list[pos + 3] = 5.0;
-        ASSERT_EQ(positionOf(5.25, list, count), pos) << scanPathName(path) << " count " << count;
+        ASSERT_EQ(positionOf(5.25, list, count), pos) << "count " << count;
         list[pos] = saved;
         if (pos + 3 < count) list[pos + 3] = -7.0 - (pos + 3);
       }
       // Zeros outside the list must not match key 0 in a partial block.
       std::fill(buffer.begin(), buffer.end(), 0.0);
       for (int k = 0; k < count; ++k) list[k] = 1.0 + k;
-      EXPECT_EQ(positionOf(0.25, list, count), -1) << scanPathName(path) << " count " << count;
+      EXPECT_EQ(positionOf(0.25, list, count), -1) << "count " << count;
       std::fill(buffer.begin(), buffer.end(), 5.5);
     }
   }
@@ -175,7 +171,7 @@ TEST(ScanPaths, FirstMatchAtEveryPositionAndTail) {
 // page, or start right after one: a read outside the list would fault, and
 // the blocks read from a window that ends with the list must still give each
 // entry its first match.
-TEST(ScanPaths, ListsAgainstUnmappedPages) {
+TEST_P(OnPath, ListsAgainstUnmappedPages) {
   const long page = sysconf(_SC_PAGESIZE);
   char* pages = static_cast<char*>(
       mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
@@ -183,26 +179,23 @@ TEST(ScanPaths, ListsAgainstUnmappedPages) {
   ASSERT_EQ(mprotect(pages, page, PROT_NONE), 0);
   ASSERT_EQ(mprotect(pages + 2 * page, page, PROT_NONE), 0);
   std::mt19937_64 rng(5);
-  for (ScanPath path : runnablePaths()) {
-    ForcedPath forcedPath(path);
-    for (const Layout& layout : kLayouts) {
-      ForcedLayout forcedLayout(layout);
-      for (int count = 1; count <= 80; ++count) {
-        const auto list = randomValues(rng, count, 12);
-        const auto table = randomValues(rng, 100, 12);
-        const auto want = referenceRelabel(table, list);
-        for (int before = 0; before <= 128 + 8; before += 8) {
-          // before == 136: the list starts where the unmapped page below ends.
-          double* at = before <= 128 ? reinterpret_cast<double*>(pages + 2 * page - before) - count
-                                     : reinterpret_cast<double*>(pages + page);
-          std::copy(list.begin(), list.end(), at);
-          std::vector<double> got(table.size());
-          relabelParallel(table.data(), static_cast<int>(table.size()), at, count, got.data());
-          for (std::size_t i = 0; i < got.size(); ++i)
-            ASSERT_EQ(bitsOf(got[i]), bitsOf(want[i]))
-                << scanPathName(path) << ", " << layout.name << ", count " << count << " ends "
-                << before << " bytes before the page, entry " << i;
-        }
+  for (ShareLayout layout : kLayouts) {
+    ForcedLayout forcedLayout(layout);
+    for (int count = 1; count <= 80; ++count) {
+      const auto list = randomValues(rng, count, 12);
+      const auto table = randomValues(rng, 100, 12);
+      const auto want = referenceRelabel(table, list);
+      for (int before = 0; before <= 128 + 8; before += 8) {
+        // before == 136: the list starts where the unmapped page below ends.
+        double* at = before <= 128 ? reinterpret_cast<double*>(pages + 2 * page - before) - count
+                                   : reinterpret_cast<double*>(pages + page);
+        std::copy(list.begin(), list.end(), at);
+        std::vector<double> got(table.size());
+        relabelParallel(table.data(), static_cast<int>(table.size()), at, count, got.data());
+        for (std::size_t i = 0; i < got.size(); ++i)
+          ASSERT_EQ(bitsOf(got[i]), bitsOf(want[i]))
+              << layoutName(layout) << ", count " << count << " ends " << before
+              << " bytes before the page, entry " << i;
       }
     }
   }
@@ -210,147 +203,91 @@ TEST(ScanPaths, ListsAgainstUnmappedPages) {
 }
 #endif
 
-TEST(ScanPaths, KeyBoundariesOnEveryPath) {
+TEST_P(OnPath, KeyBoundaries) {
   const double values[] = {2147483647.9, 2147483648.0, -2147483648.9, -2147483649.0, kNaN,
                            kInf,         -kInf,        1e300,         -0.0,          -0.999,
                            0.999,        4.9e-324,     -1.5,          1.5,           2147483647.0};
-  for (ScanPath path : runnablePaths()) {
-    ForcedPath forced(path);
+  for (ShareLayout layout : kLayouts) {
+    ForcedLayout forced(layout);
     for (double v : values) {
       // The value sits behind 40 non-matching entries so every path vectorizes it.
       std::vector<double> list(48, 1000.0);
       list[41] = v;
-      EXPECT_EQ(positionOf(v, list.data(), 48), 41) << scanPathName(path) << " " << v;
+      EXPECT_EQ(positionOf(v, list.data(), 48), 41) << layoutName(layout) << " " << v;
     }
   }
 }
 
-// Each share a worker can run, on every path and in both layouts, called as a
-// worker of a team of `step` would call it, with every first index: each
-// entry of its share is the reference's, bit for bit, and no other entry is
-// written. Tables hold 32 to 64 of a share's entries, so its end falls at
-// every place in a block; lists of every length to past the layouts' switch.
-TEST(Shares, EveryLayoutAndStepGivesTheReferenceOnItsOwnEntriesOnly) {
+// Each share a worker can run, in both layouts, called as a worker of a team
+// of `step` would call it, with every first index: each entry of its share is
+// the reference's, bit for bit, and no other entry is written. Tables hold 32
+// to 64 of a share's entries, so its end falls at every place in a block;
+// lists of every length to past the layouts' switch.
+TEST_P(OnPath, EveryLayoutAndStepGivesTheReferenceOnItsOwnEntriesOnly) {
   std::vector<int> counts(71);
   std::iota(counts.begin(), counts.end(), 0);
   counts.insert(counts.end(), {100, 140, 257, 513});
   std::mt19937_64 rng(20261209);
-  for (ScanPath path : runnablePaths()) {
-    ForcedPath forcedPath(path);
-    for (const Layout& layout : kLayouts) {
-      ForcedLayout forcedLayout(layout);
-      for (int step = 1; step <= 9; ++step) {
-        for (int count : counts) {
-          SCOPED_TRACE(testing::Message() << scanPathName(path) << ", " << layout.name << ", step "
-                                          << step << " count " << count);
-          const int keyRange = 1 + count / 2 + static_cast<int>(rng() % 8);
-          const int n = step * (32 + static_cast<int>(rng() % 33)) + static_cast<int>(rng() % step);
-          const auto table = randomValues(rng, n, keyRange);
-          const auto list = randomValues(rng, count, keyRange);
-          const auto want = referenceRelabel(table, list);
-          const RelabelShare share = shareFor(count, step);
-          // Whole, and in the two parts a worker runs: from its restart, which
-          // lies past `step`, to n, then from `first` to the restart.
-          for (int first = 0; first < step; ++first) {
-            const std::int64_t restart = shareRestart(first, n, step);
-            for (bool split : {false, true}) {
-              std::vector<double> got(n, fromBits(kCanary));
-              if (split) {
-                share(table.data(), restart, n, step, list.data(), count, got.data());
-                share(table.data(), first, restart, step, list.data(), count, got.data());
-              } else {
-                share(table.data(), first, n, step, list.data(), count, got.data());
-              }
-              for (int i = 0; i < n; ++i)
-                ASSERT_EQ(bitsOf(got[i]), (i - first) % step == 0 ? bitsOf(want[i]) : kCanary)
-                    << "entry " << i << " of " << n << ", first " << first
-                    << (split ? ", split at " : "") << (split ? restart : 0);
-            }
-          }
-        }
-      }
-    }
-  }
-}
-
-const ProcessorClass kClasses[] = {ProcessorClass::intel, ProcessorClass::amdZen4,
-                                   ProcessorClass::amdZen5};
-
-// A band out of order would be shadowed by the one before it in the lookup.
-TEST(LayoutRule, BandsRiseInLengthAndEveryVectorPathHasAMinimum) {
-  for (ScanPath path : {ScanPath::avx2, ScanPath::avx512})
-    for (ProcessorClass cls : kClasses) {
-      const LayoutRule rule = layoutRule(path, cls);
-      ASSERT_GT(rule.size, 0) << scanPathName(path) << " " << processorClassName(cls);
-      EXPECT_GE(rule.perEntryMinimum, 1);
-      for (int b = 0; b < rule.size; ++b) {
-        EXPECT_GE(rule.bands[b].stepsUpTo, 0);
-        if (b > 0) {
-          EXPECT_GT(rule.bands[b].listsUpTo, rule.bands[b - 1].listsUpTo);
-        }
-      }
-    }
-}
-
-// Every class's boundaries, run on this machine through the chooser: on each
-// side of each band's length and step limits, shareFor picks the transposed
-// share exactly where the table says so, and the per-entry one elsewhere.
-TEST(LayoutRule, ChooserFollowsTheTableOfEachProcessorClass) {
-  const ProcessorClass detected = processorClassInUse();
-  for (ScanPath path : runnablePaths()) {
-    if (path == ScanPath::scalar) continue;
-    ForcedPath forcedPath(path);
-    for (ProcessorClass cls : kClasses) {
-      useProcessorClass(cls);
-      const LayoutRule rule = layoutRule(path, cls);
-      for (int b = 0; b < rule.size; ++b)
-        for (int count : {rule.bands[b].listsUpTo, rule.bands[b].listsUpTo + 1})
-          for (std::int64_t step :
-               {std::int64_t{1}, rule.bands[b].stepsUpTo, rule.bands[b].stepsUpTo + 1}) {
-            if (step < 1) continue;
-            useShareLayout(ShareLayout::transposed);
-            const RelabelShare transposed = shareFor(count, step);
-            useShareLayout(ShareLayout::perEntry);
-            const RelabelShare perEntry = shareFor(count, step);
-            useShareLayout(ShareLayout::automatic);
-            EXPECT_NE(transposed, perEntry);
-            EXPECT_EQ(shareFor(count, step),
-                      transposedWins(path, cls, count, step) ? transposed : perEntry)
-                << scanPathName(path) << " " << processorClassName(cls) << " count " << count
-                << " step " << step;
-          }
-    }
-  }
-  useProcessorClass(detected);
-}
-
-TEST(MatchesReference, RandomDataAtAwkwardSizes) {
-  for (ScanPath path : runnablePaths()) {
-    ForcedPath forced(path);
-    SCOPED_TRACE(scanPathName(path));
-    std::mt19937_64 rng(20261208);
-    const std::size_t tableSizes[] = {0, 1, 2, 3, 5, 7, 9, 15, 17, 31, 33, 63, 65, 1001, 4099};
-    const std::size_t listSizes[] = {0, 1, 2, 3, 7, 8, 9, 15, 16, 17, 31, 33, 100, 257};
-    for (std::size_t n : tableSizes) {
-      for (std::size_t count : listSizes) {
-        const int keyRange = 1 + static_cast<int>(rng() % 64);
+  for (ShareLayout layout : kLayouts) {
+    ForcedLayout forcedLayout(layout);
+    for (int step = 1; step <= 9; ++step) {
+      for (int count : counts) {
+        SCOPED_TRACE(testing::Message()
+                     << layoutName(layout) << ", step " << step << " count " << count);
+        const int keyRange = 1 + count / 2 + static_cast<int>(rng() % 8);
+        const int n = step * (32 + static_cast<int>(rng() % 33)) + static_cast<int>(rng() % step);
         const auto table = randomValues(rng, n, keyRange);
         const auto list = randomValues(rng, count, keyRange);
-        SCOPED_TRACE(testing::Message() << "n=" << n << " count=" << count);
-        expectBitsEqual(relabel(table, list), referenceRelabel(table, list));
+        const auto want = referenceRelabel(table, list);
+        const RelabelShare share = shareFor(count, step);
+        // Whole, and in the two parts a worker runs: from its restart, which
+        // lies past `step`, to n, then from `first` to the restart.
+        for (int first = 0; first < step; ++first) {
+          const std::int64_t restart = shareRestart(first, n, step);
+          for (bool split : {false, true}) {
+            std::vector<double> got(n, fromBits(kCanary));
+            if (split) {
+              share(table.data(), restart, n, step, list.data(), count, got.data());
+              share(table.data(), first, restart, step, list.data(), count, got.data());
+            } else {
+              share(table.data(), first, n, step, list.data(), count, got.data());
+            }
+            for (int i = 0; i < n; ++i)
+              ASSERT_EQ(bitsOf(got[i]), (i - first) % step == 0 ? bitsOf(want[i]) : kCanary)
+                  << "entry " << i << " of " << n << ", first " << first
+                  << (split ? ", split at " : "") << (split ? restart : 0);
+          }
+        }
       }
     }
   }
 }
 
-TEST(WorkerTeam, NumCoresIsTheProcessorCount) {
-  // MESHLOOKUP_EXPECT_CORES is set where the test runs under a CPU mask.
-  if (const char* expected = std::getenv("MESHLOOKUP_EXPECT_CORES")) {
-    EXPECT_EQ(numCores, std::atoi(expected));
+// The layout the path's rule chooses, through the whole engine.
+TEST_P(OnPath, RandomDataAtAwkwardSizes) {
+  std::mt19937_64 rng(20261208);
+  const std::size_t tableSizes[] = {0, 1, 2, 3, 5, 7, 9, 15, 17, 31, 33, 63, 65, 1001, 4099};
+  const std::size_t listSizes[] = {0, 1, 2, 3, 7, 8, 9, 15, 16, 17, 31, 33, 100, 257};
+  for (std::size_t n : tableSizes) {
+    for (std::size_t count : listSizes) {
+      const int keyRange = 1 + static_cast<int>(rng() % 64);
+      const auto table = randomValues(rng, n, keyRange);
+      const auto list = randomValues(rng, count, keyRange);
+      SCOPED_TRACE(testing::Message() << "n=" << n << " count=" << count);
+      expectBitsEqual(relabel(table, list), referenceRelabel(table, list));
+    }
   }
-  EXPECT_EQ(numCores, omp_get_num_procs());
-  EXPECT_GE(numCores, 1);
 }
+
+#ifdef __linux__
+// The worker count follows the processors the process may run on when the
+// engine is loaded (a CPU mask, as taskset sets), not the runtime's defaults.
+TEST(WorkerTeam, OneWorkerPerProcessorTheProcessMayUse) {
+  cpu_set_t mask;
+  ASSERT_EQ(sched_getaffinity(0, sizeof mask, &mask), 0);
+  EXPECT_EQ(numCores, CPU_COUNT(&mask));
+}
+#endif
 
 // Whatever team the runtime grants (nested regions, thread limits, dynamic
 // teams), every entry is written once and matches the reference.

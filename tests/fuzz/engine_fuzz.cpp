@@ -1,5 +1,5 @@
 // The engine against the plain serial reference, bit for bit, on every scan
-// path this processor runs. Buffers are exactly sized, so AddressSanitizer
+// path this processor runs, in each layout. Buffers are exactly sized, so AddressSanitizer
 // sees any access outside them.
 #include <cstdlib>
 
@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzInput in{data, size};
   const ScanPath path = static_cast<ScanPath>(in.byte() % 3);
   if (!useScanPath(path)) return 0;
+  useShareLayout(static_cast<ShareLayout>(in.byte() % 3));
   const std::size_t count = in.byte() % 200;
   const std::vector<double> list = in.values(count);
   const std::vector<double> table = in.values(4096);
