@@ -113,7 +113,9 @@ struct ScanAvx512Short {
     for (int b = 0; b < kBlocks; ++b)
       m |= bits8(_mm256_cmpeq_epi32(keys8(list + 8 * b), k)) << (8 * b);
     if constexpr (kPartial) m |= last.bits(k) << (8 * kBlocks);
-    return m ? static_cast<int>(_tzcnt_u64(m)) : -1;
+    // tzcnt of an empty mask is 64, so the choice needs no branch.
+    const int first = static_cast<int>(_tzcnt_u64(m));
+    return m ? first : -1;
   }
 };
 
