@@ -15,8 +15,8 @@ struct LayoutBand {
 
 // The transposed shares convert every list entry once per block of the share's entries and stop a
 // block only once all its lanes have matched; the per-entry scans stop at each entry's first match
-// but pay for a mispredicted exit. Each rule is the one whose worst loss, on the processor that
-// loses most, against the best layout of every processor measured is least (docs/tuning.md).
+// but pay for a mispredicted exit. Each rule is the one whose largest loss against a measured
+// processor's own former rule, on the processor that loses most, is least (docs/tuning.md).
 inline constexpr LayoutBand kAvx512Bands[] = {{20, 48}, {40, 5}, {64, 0}, {256, 256}, {512, 128}};
 inline constexpr LayoutBand kAvx2Bands[] = {{128, 64}};
 
