@@ -46,6 +46,11 @@ for n = [0 1 7 1001]
 endfor
 printf ("ok: calls against the reference\n");
 
+## The README's example.
+evalc ("local = meshLookup ([10 12 11; 12 13 11], [11 12 13 10]);");
+assert (local, [4 2 1; 2 3 1]);
+printf ("ok: the README's example\n");
+
 pkg ("uninstall", "-local", "meshlookup");
 installed = pkg ("list");
 assert (! any (cellfun (@(p) strcmp (p.name, "meshlookup"), installed)), "meshlookup is still installed");
