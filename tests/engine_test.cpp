@@ -99,9 +99,7 @@ int positionOf(double value, const double* list, int count) {
 
 const ShareLayout kLayouts[] = {ShareLayout::perEntry, ShareLayout::transposed};
 const char* layoutName(ShareLayout l) {
-  return l == ShareLayout::perEntry     ? "per entry"
-         : l == ShareLayout::transposed ? "transposed"
-                                        : "chosen";
+  return l == ShareLayout::perEntry ? "per entry" : "transposed";
 }
 
 struct ForcedLayout {
