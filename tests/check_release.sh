@@ -53,7 +53,8 @@ zip_holds() {
 package_holds() {
   local name="meshlookup-$version" f
   tar -C "$tmp" -xzf "$dist/$name.tar.gz" || return 1
-  for f in DESCRIPTION COPYING INDEX NEWS inst/meshLookup.m src/Makefile src/meshLookup.cpp; do
+  for f in DESCRIPTION COPYING INDEX NEWS inst/meshLookup.m src/Makefile src/meshLookup.cpp \
+    src/exports.map src/octave_marker.def; do
     [ -f "$tmp/$name/$f" ] || { echo "missing: $f"; return 1; }
   done
   cmp -s "$root/NEWS" "$tmp/$name/NEWS" &&
@@ -105,6 +106,12 @@ check "Octave package installs, loads, passes its tests and uninstalls" \
   octave-cli --no-history --norc --no-window-system "$root/tests/octave/package_test.m" \
   "$dist/meshlookup-$version.tar.gz"
 check "Octave package builds a module exporting only mexFunction, without test controls, on Octave's runtime" package_build
+if command -v x86_64-w64-mingw32-objdump >/dev/null; then
+  check "Octave package for Windows (MinGW-w64, stand-in mkoctfile): exports and imports; for macOS: its command" \
+    sh "$root/tests/check_package_elsewhere.sh" "$root" "$dist/meshlookup-$version.tar.gz"
+else
+  echo "  not run  Octave package for Windows and macOS: this machine has no MinGW-w64"
+fi
 # The Octave module's archive is named by the Octave it is built for: this one.
 mex="mex-octave$(mkoctfile -p OCTAVE_VERSION | cut -d. -f1)"
 check "$mex archive holds module, help, README, NEWS, license, docs, HOST.txt" zip_holds "$mex" mex HOST.txt
