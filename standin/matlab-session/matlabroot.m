@@ -1,0 +1,4 @@
+function r = matlabroot()
+% The stand-in MATLAB tree.
+r = getenv('STANDIN_MATLABROOT');
+end
