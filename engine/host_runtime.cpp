@@ -34,8 +34,8 @@ namespace {
 
 // Linux: the runtime is a shared library of its own, found from one of its functions as this module
 // calls it (whichever runtime the module was linked or bound to in its host), and marked never to
-// be unloaded; the module itself may still be unloaded, and a reload finds the same runtime and its
-// workers. Windows: the runtime is linked into the module, so the module is pinned.
+// be unloaded; the module may still be unloaded, and a reload finds the same runtime and workers.
+// Windows: the module is pinned (MATLAB's builds hold the runtime; Octave's run on libgomp-1.dll).
 bool keepRuntimeLoaded() {
 #ifdef _WIN32
   HMODULE self;
