@@ -95,15 +95,15 @@ else
   command = sprintf('MKOCTFILE=''%s'' make --directory ''%s''', program, target);
 end
 [status, output] = run_shell(command);
-if dry
-  fprintf('%s\n', output);
-  module = '';
-  return
-end
 if status == 127
   error('Mesh renumbering: make not found: install it as for pkg install (Debian: apt-get install make)');
 elseif status ~= 0
   fail_build(output, 'make');
+end
+if dry
+  fprintf('%s\n', output);
+  module = '';
+  return
 end
 % A module loaded from this folder keeps its file mapped: the old file is
 % removed rather than written over, which would change the code under it.

@@ -11,6 +11,7 @@
 #   by name; without libomp, make stops saying to install it.
 # usage: check_package_elsewhere.sh ROOT PACKAGE.tar.gz
 root=$1 package=$2
+. "$root/tests/pe_tables.sh"
 stand_in=$root/standin/octave-elsewhere/mkoctfile
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -25,12 +26,11 @@ for octmex in 0 1; do
     printf '%s\n' "$out" | tail -n 20; exit 1
   fi
   dump=$(x86_64-w64-mingw32-objdump -p "$src/meshLookup.mex") || exit 1
-  exports=$(printf '%s\n' "$dump" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
-    awk '/^[[:space:]]*\[ *[0-9]+\]/ { print $NF }' | LC_ALL=C sort | xargs)
+  exports=$(pe_exports "$dump" | LC_ALL=C sort | xargs)
   want=mexFunction lib=liboctinterp-1.dll
   [ $octmex = 0 ] || want="__octave_mex_soversion__ mexFunction" lib=liboctmex-1.dll
   [ "$exports" = "$want" ] || bad "Windows (liboctmex: $octmex): exports: $exports; wanted: $want"
-  dlls=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | xargs)
+  dlls=$(pe_dlls "$dump")
   for dll in $dlls; do
     case $dll in
       "$lib" | libgomp-1.dll | libstdc++-6.dll | libgcc_s_seh-1.dll | libwinpthread-1.dll) ;;

@@ -4,21 +4,18 @@
 # and otherwise only from Windows' own DLLs.
 # usage: check_pe_tables.sh MODULE DEF_DIR
 module=$1 defs=$2
+. "$(dirname "$0")/pe_tables.sh"
 dump=$(x86_64-w64-mingw32-objdump -p "$module") || exit 1
 fail=0
 
-# The name is the last field of each entry of the name pointer table, whatever
-# objdump prints before it ("[   0] mexFunction" up to binutils 2.43,
-# "[   0] +base[   1]  0000 mexFunction" since).
-exports=$(printf '%s\n' "$dump" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
-  awk '/^[[:space:]]*\[ *[0-9]+\]/ { print $NF }')
+exports=$(pe_exports "$dump")
 if [ "$exports" != "mexFunction" ]; then
   echo "exports:"; printf '%s\n' "$exports"; fail=1
 fi
 
 # Exactly these DLLs: the host's two and Windows' own KERNEL32 and msvcrt, which
 # the statically linked C++ and OpenMP runtimes use.
-dlls=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | xargs)
+dlls=$(pe_dlls "$dump")
 if [ "$dlls" != "kernel32.dll libmex.dll libmx.dll msvcrt.dll" ]; then
   echo "imports from: $dlls"; fail=1
 fi

@@ -100,8 +100,9 @@ setenv ("STANDIN_MATLABROOT", tree);
 ## the module linked statically; Visual C++ or no compiler: a stop naming
 ## MinGW-w64 and the prebuilt archive.
 text = plan ("win64", "mingw64-g++:GNU", "");
-has (text, "mex('-R2017b'", "'CXXFLAGS=$CXXFLAGS -std=c++17 -fopenmp -Wa,-muse-unaligned-vector-move'",
-     "'LDFLAGS=$LDFLAGS -fopenmp -static'", "meshLookup.cpp'", "scan_avx512.cpp'");
+has (text, "mex('-R2017b'", "'CXXFLAGS=$CXXFLAGS ", "-fopenmp", "-Wa,-muse-unaligned-vector-move",
+     "'LDFLAGS=$LDFLAGS ", " -static", "meshLookup.cpp'", "scan_avx512.cpp'");
+lacks (text, "iomp5", "-lomp");
 printf ("ok: win64 with MinGW-w64: %s", text);
 for c = {"MSVCPP170:Microsoft", ""}
   text = plan ("win64", c{1}, "");
